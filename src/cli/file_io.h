@@ -1,0 +1,29 @@
+// Loading the inputs whole and writing the module image in one piece. Each function
+// prints its own one-line message on standard output when it fails.
+#pragma once
+
+#include "elf/image_bytes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+struct image_buffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+
+    image_span span() { return {bytes.get(), size}; }
+    image_view view() const { return {bytes.get(), size}; }
+};
+
+// Inputs are ELF32 files: anything of 4 GiB or more is refused.
+constexpr std::uint64_t MAX_INPUT_SIZE = 0xffffffffu;
+
+// Opens `path` read-only in binary mode, takes its size from fstat and reads it whole.
+// False after printing "open %s error", "stat file error", "read file error",
+// "%s is too large ..." or "out of memory".
+bool load_input(const char* path, image_buffer& buffer);
+
+// Creates or truncates `path` (write-only, binary, mode 0666 before the umask) and writes
+// `image` to it. False after printing "create %s error" or "write %s error".
+bool write_output(const char* path, image_view image);

@@ -1,0 +1,43 @@
+// modweld: fills the jump slots of a linked module from the target system's symbol table
+// and writes the module image.
+#include "cli/file_io.h"
+#include "cli/options.h"
+#include "elf/link_symbols.h"
+#include "elf/relocate.h"
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    command_line settings;
+    switch (scan_command_line(argc, argv, settings)) {
+    case scan_result::show_usage:
+        print_usage(PROGRAM_NAME);
+    case scan_result::show_version:
+        print_version();
+        return 1;
+    case scan_result::run:
+        break;
+    }
+
+    // Both buffers live until the process ends: symbol_table points into the first, and
+    // the second becomes the module image.
+    image_buffer link_file;
+    if (!load_input(settings.link_path, link_file))
+        return 1;
+    if (collect_link_symbols(link_file.view()) == STAGE_OUT_OF_MEMORY)
+        return 1;
+
+    image_buffer linked_image;
+    if (!load_input(settings.image_path, linked_image))
+        return 1;
+    if (relocate_module(linked_image.span()) != 0) {
+        std::fputs("relocation failed\n", stdout);
+        return 1;
+    }
+    std::fputs("relocation sucessfully\n", stdout);
+
+    if (!write_output(settings.output_path, linked_image.view()))
+        return 1;
+    return 0;
+}

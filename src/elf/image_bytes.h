@@ -1,0 +1,47 @@
+// The one place that touches the bytes of an image buffer.
+//
+// Every field is decoded little-endian at a byte offset, unaligned, on any host.
+// Offsets come from the file and are 32-bit; bounds are computed in 64 bits so that
+// offset + size never wraps. Anything that does not lie wholly inside the buffer is
+// absent: nothing here reads or writes outside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+using image_view = std::span<const std::uint8_t>;
+using image_span = std::span<std::uint8_t>;
+
+// True when the `length` bytes at `offset` lie wholly inside a buffer of `size` bytes.
+constexpr bool range_inside(std::size_t size, std::uint64_t offset, std::uint64_t length)
+{
+    return offset <= size && length <= size - offset;
+}
+
+std::optional<std::uint8_t> read_u8(image_view image, std::uint64_t offset);
+std::optional<std::uint16_t> read_u16(image_view image, std::uint64_t offset);
+std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset);
+
+// Stores `value` little-endian at `offset`; false, and nothing written, when the
+// 4 bytes do not lie inside the buffer.
+bool write_u32(image_span image, std::uint64_t offset, std::uint32_t value);
+
+// Copies `bytes` to `offset`; false, and nothing written, when they do not fit.
+bool write_bytes(image_span image, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+
+// True when the buffer starts with `prefix`.
+bool starts_with(image_view image, std::span<const std::uint8_t> prefix);
+
+// The NUL-terminated string at `offset`. Absent when `offset` is outside the buffer or
+// no NUL follows before its end. The view's data() is NUL-terminated.
+std::optional<std::string_view> read_string(image_view image, std::uint64_t offset);
+
+// A reference to a record inside a buffer, plain enough to be stored in the symbol
+// table. `record_at` gives one only when all `length` bytes lie inside the buffer
+// (nullptr otherwise); `record_u32` decodes a field of such a record.
+using record_ref = const void*;
+record_ref record_at(image_view image, std::uint64_t offset, std::uint64_t length);
+std::uint32_t record_u32(record_ref record, std::size_t field_offset);

@@ -1,0 +1,56 @@
+#include "elf/section_walk.h"
+
+#include <cstdio>
+
+std::optional<Elf32_Ehdr> open_section_table(image_view image, const char* input)
+{
+    const std::optional<Elf32_Ehdr> ehdr = read_elf_header(image);
+    if (!ehdr) {
+        std::printf("%s: ELF header is truncated (%zu bytes, the header takes %zu)\n", input,
+                    image.size(), ELF32_EHDR_SIZE);
+        return std::nullopt;
+    }
+    if (!section_table_inside(image, *ehdr)) {
+        std::printf("%s: section header table at 0x%x with %u entries is outside the file (%zu bytes)\n",
+                    input, ehdr->e_shoff, unsigned{ehdr->e_shnum}, image.size());
+        return std::nullopt;
+    }
+    return ehdr;
+}
+
+Elf32_Shdr section_at(image_view image, const Elf32_Ehdr& ehdr, std::uint32_t index)
+{
+    return read_section_header(image, ehdr, index).value_or(Elf32_Shdr{});
+}
+
+std::optional<Elf32_Shdr> linked_section(image_view image, const Elf32_Ehdr& ehdr, std::uint32_t from,
+                                         std::uint32_t sh_link, const char* input)
+{
+    const std::optional<Elf32_Shdr> linked = read_section_header(image, ehdr, sh_link);
+    if (!linked)
+        std::printf("%s: section %u: sh_link %u names no section (e_shnum %u)\n", input, from, sh_link,
+                    unsigned{ehdr.e_shnum});
+    return linked;
+}
+
+bool contents_inside(image_view image, const Elf32_Shdr& shdr, std::uint32_t index, const char* input)
+{
+    if (section_contents_inside(image, shdr))
+        return true;
+    std::printf("%s: section %u: sh_offset 0x%x + sh_size 0x%x is outside the file (%zu bytes)\n", input,
+                index, shdr.sh_offset, shdr.sh_size, image.size());
+    return false;
+}
+
+std::optional<std::string_view> symbol_name(image_view image, const Elf32_Shdr& strtab,
+                                            std::uint32_t st_name, std::uint32_t section,
+                                            std::uint32_t symbol, const char* input)
+{
+    const std::optional<std::string_view> name = read_name(image, strtab, st_name);
+    if (!name) {
+        const bool starts_inside = std::uint64_t{strtab.sh_offset} + st_name < image.size();
+        std::printf("%s: section %u symbol %u: name at st_name 0x%x %s\n", input, section, symbol, st_name,
+                    starts_inside ? "runs to the end of the file without a NUL" : "is outside the file");
+    }
+    return name;
+}
