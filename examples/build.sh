@@ -1,0 +1,10 @@
+#!/bin/sh
+# Rebuilds the example pair: a target system image (the link file) and a module linked
+# so that every allocated section's address equals its file offset.
+set -eu
+cd "$(dirname "$0")"
+clang --target=armv7a-none-eabi -O1 -c target.c -o target.o
+ld.lld target.o -o target.elf -e _start
+clang --target=armv7a-none-eabi -O1 -fPIC -c module.c -o module.o
+ld.lld -shared -z max-page-size=4 module.o -o module.so
+rm -f target.o module.o

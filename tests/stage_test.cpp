@@ -1,0 +1,248 @@
+// The two stages called in-process on images from the test writer.
+#include "cli/debug_flag.h"
+#include "elf/elf32.h"
+#include "elf/link_symbols.h"
+#include "elf/relocate.h"
+
+#include "elf_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class stage_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        symbol_table = nullptr; // tables of earlier tests are left to the process's end
+        debug_flag = 0;
+    }
+    void TearDown() override { debug_flag = 0; }
+
+    // Runs the link-file stage on `image`; returns what it printed.
+    std::string collect(const bytes& image, int expected_result)
+    {
+        link_ = image;
+        ::testing::internal::CaptureStdout();
+        const int result = collect_link_symbols(image_view{link_.data(), link_.size()});
+        std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, expected_result) << out;
+        return out;
+    }
+
+    std::optional<std::uint32_t> value_of(const char* name) const
+    {
+        const void* found = hash_table_lookup(symbol_table, name);
+        if (found == nullptr)
+            return std::nullopt;
+        return referenced_st_value(found);
+    }
+
+    bytes link_; // must outlive symbol_table's entries
+};
+
+TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
+{
+    std::vector<link_symbol> syms;
+    for (int i = 0; i < 20; ++i)
+        syms.push_back({"data_" + std::to_string(i), 0x4000u + 4 * i, symbol_info(STB_GLOBAL, STT_OBJECT_)});
+    syms.insert(syms.begin() + 3, {"k_print", 0x2011d, symbol_info(STB_GLOBAL, STT_FUNC_)});
+    syms.insert(syms.begin() + 9, {"k_local", 0x2020, symbol_info(STB_LOCAL, STT_FUNC_)});
+    syms.insert(syms.begin() + 15, {"k_weak", 0, symbol_info(STB_WEAK, STT_FUNC_)});
+    syms.push_back({"section", 0x100, symbol_info(STB_LOCAL, STT_SECTION_)});
+    syms.push_back({"k.c", 0, symbol_info(STB_LOCAL, STT_FILE_)});
+    syms.push_back({"untyped", 0x500, symbol_info(STB_GLOBAL, STT_NOTYPE_)});
+    // st_info's upper bits are the binding: only the low four bits say "function".
+    syms.push_back({"k_odd", 0x600, 0xf2});
+    debug_flag = 1;
+    EXPECT_EQ(collect(make_link_file(syms), STAGE_OK), "hash_table_insert symbol k_print \n"
+                                                       "hash_table_insert symbol k_local \n"
+                                                       "hash_table_insert symbol k_weak \n"
+                                                       "hash_table_insert symbol k_odd \n");
+    EXPECT_EQ(value_of("k_print"), 0x2011du);
+    EXPECT_EQ(value_of("k_weak"), 0u);
+    EXPECT_FALSE(value_of("data_3"));
+    EXPECT_FALSE(value_of("untyped"));
+    ASSERT_NE(symbol_table, nullptr);
+    // Twice as many buckets as entries, the null entry counted.
+    EXPECT_EQ(symbol_table->bucket_count, 2 * (static_cast<int>(syms.size()) + 1));
+}
+
+TEST_F(stage_test, SilentWithoutTraceAndLaterDuplicateWins)
+{
+    const bytes link = make_link_file({{"helper", 0x100, symbol_info(STB_LOCAL, STT_FUNC_)},
+                                       {"helper", 0x201, symbol_info(STB_LOCAL, STT_FUNC_)}});
+    EXPECT_EQ(collect(link, STAGE_OK), "");
+    EXPECT_EQ(value_of("helper"), 0x201u);
+}
+
+TEST_F(stage_test, TextFileIsNotElf)
+{
+    const std::string text = "this is not an image\n";
+    EXPECT_EQ(collect(bytes(text.begin(), text.end()), STAGE_FAILED), "check ELF header error\n");
+    EXPECT_EQ(symbol_table, nullptr);
+    EXPECT_EQ(collect(bytes{}, STAGE_FAILED), "check ELF header error\n");
+}
+
+TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
+{
+    elf_writer w;
+    w.add_section(SHT_PROGBITS_, bytes(32, 1));
+    const std::uint32_t dynstr = w.add_section(SHT_STRTAB_, {0, 'f', 0});
+    symbol_builder s;
+    s.add_raw(1, 0x100, symbol_info(STB_GLOBAL, STT_FUNC_));
+    w.add_section(SHT_DYNSYM_, s.symtab, dynstr);
+    EXPECT_EQ(collect(w.finish(), STAGE_OK), "");
+    EXPECT_EQ(symbol_table, nullptr);
+}
+
+TEST_F(stage_test, SecondSymbolSectionStartsAFreshTable)
+{
+    symbol_builder a, b;
+    a.add("only_in_first", 0x10);
+    b.add("only_in_second", 0x20);
+    elf_writer w;
+    const std::uint32_t sa = w.add_section(SHT_STRTAB_, a.strtab);
+    w.add_section(SHT_SYMTAB_, a.symtab, sa);
+    const std::uint32_t sb = w.add_section(SHT_STRTAB_, b.strtab);
+    w.add_section(SHT_SYMTAB_, b.symtab, sb);
+    collect(w.finish(), STAGE_OK);
+    EXPECT_FALSE(value_of("only_in_first"));
+    EXPECT_EQ(value_of("only_in_second"), 0x20u);
+}
+
+TEST_F(stage_test, SymbolSectionSmallerThanOneEntryGivesAnEmptyTable)
+{
+    elf_writer w;
+    const std::uint32_t str = w.add_section(SHT_STRTAB_, {0});
+    w.add_section(SHT_SYMTAB_, bytes(15, 0), str);
+    collect(w.finish(), STAGE_OK);
+    ASSERT_NE(symbol_table, nullptr);
+    EXPECT_EQ(symbol_table->bucket_count, 0);
+    EXPECT_FALSE(value_of(""));
+}
+
+// A link file of functions f0..f2 whose .symtab is section 3 and .strtab section 2.
+bytes small_link_file()
+{
+    return make_link_file({{"f0", 0x10}, {"f1", 0x20}, {"f2", 0x30}});
+}
+
+TEST_F(stage_test, TruncatedHeaderOrSectionTableStopsTheWalk)
+{
+    bytes image = small_link_file();
+    bytes cut(image.begin(), image.begin() + 51);
+    EXPECT_EQ(collect(cut, STAGE_FAILED), "link file: ELF header is truncated (51 bytes, the header takes 52)\n");
+
+    cut.assign(image.begin(), image.end() - 1);
+    EXPECT_EQ(collect(cut, STAGE_FAILED),
+              "link file: section header table at 0x" + [&] {
+                  char buf[16];
+                  std::snprintf(buf, sizeof buf, "%x", get_u32(image, E_SHOFF));
+                  return std::string(buf);
+              }() + " with 4 entries is outside the file (" + std::to_string(cut.size()) + " bytes)\n");
+    EXPECT_EQ(symbol_table, nullptr);
+}
+
+TEST_F(stage_test, HugeSymbolSectionIsSkippedWithoutAllocating)
+{
+    bytes image = small_link_file();
+    put_u32(image, section_header_at(image, 3) + SH_SIZE, 0xfffffff0u);
+    const std::string out = collect(image, STAGE_FAILED);
+    EXPECT_NE(out.find("link file: section 3: sh_offset 0x"), std::string::npos) << out;
+    EXPECT_NE(out.find("+ sh_size 0xfffffff0 is outside the file"), std::string::npos) << out;
+    EXPECT_EQ(symbol_table, nullptr);
+}
+
+TEST_F(stage_test, SymbolSectionWithoutUsableNamesIsSkipped)
+{
+    bytes image = small_link_file();
+    put_u32(image, section_header_at(image, 3) + SH_LINK, 4);
+    EXPECT_EQ(collect(image, STAGE_FAILED), "link file: section 3: sh_link 4 names no section (e_shnum 4)\n");
+
+    image = small_link_file();
+    put_u32(image, section_header_at(image, 2) + SH_OFFSET, 0xffffff00u);
+    const std::string out = collect(image, STAGE_FAILED);
+    EXPECT_EQ(out.rfind("link file: section 2: sh_offset 0xffffff00 + sh_size 0xa", 0), 0u) << out;
+    EXPECT_EQ(symbol_table, nullptr);
+}
+
+TEST_F(stage_test, BadNameSkipsOnlyThatSymbol)
+{
+    bytes image = small_link_file();
+    const std::size_t symtab = get_u32(image, section_header_at(image, 3) + SH_OFFSET);
+    put_u32(image, symtab + 16 * 2, 0x7fffffff); // f1's st_name far outside
+    debug_flag = 1;
+    EXPECT_EQ(collect(image, STAGE_FAILED), "hash_table_insert symbol f0 \n"
+                                            "link file: section 3 symbol 2: name at st_name 0x7fffffff is "
+                                            "outside the file\n"
+                                            "hash_table_insert symbol f2 \n");
+    EXPECT_EQ(value_of("f2"), 0x30u);
+}
+
+TEST_F(stage_test, NameRunningToTheEndOfTheBufferIsRejected)
+{
+    // The string table is the last thing in the file: make its final name lose its NUL.
+    symbol_builder s;
+    s.add("f0", 0x10);
+    s.add("tail", 0x20);
+    elf_writer w;
+    const std::uint32_t sym = w.add_section(SHT_SYMTAB_, s.symtab);
+    w.add_header({SHT_STRTAB_, 0, 0, 0});
+    bytes image = w.finish();
+    const auto strtab_at = static_cast<std::uint32_t>(image.size());
+    image.insert(image.end(), s.strtab.begin(), s.strtab.end() - 1);
+    put_u32(image, section_header_at(image, sym) + SH_LINK, 2);
+    put_u32(image, section_header_at(image, 2) + SH_OFFSET, strtab_at);
+    put_u32(image, section_header_at(image, 2) + SH_SIZE, static_cast<std::uint32_t>(s.strtab.size() - 1));
+    EXPECT_EQ(collect(image, STAGE_FAILED),
+              "link file: section 1 symbol 2: name at st_name 0x4 runs to the end of the file without a NUL\n");
+    EXPECT_EQ(value_of("f0"), 0x10u);
+}
+
+// The module stage in-process: what it leaves in the buffer.
+class module_stage_test : public stage_test {
+protected:
+    int relocate(bytes& image, std::string* out = nullptr)
+    {
+        ::testing::internal::CaptureStdout();
+        const int result = relocate_module(image_span{image.data(), image.size()});
+        const std::string printed = ::testing::internal::GetCapturedStdout();
+        if (out != nullptr)
+            *out = printed;
+        return result;
+    }
+};
+
+TEST_F(module_stage_test, IdentificationFailureLeavesTheBufferUnchanged)
+{
+    bytes image = make_module({{"f0"}}).image;
+    image[4] = 2;
+    const bytes before = image;
+    std::string out;
+    EXPECT_EQ(relocate(image, &out), 1);
+    EXPECT_EQ(out, "check ELF header error\n");
+    EXPECT_EQ(image, before);
+}
+
+TEST_F(module_stage_test, MagicIsStampedEvenWhenSlotsAreMissing)
+{
+    collect(small_link_file(), STAGE_OK);
+    module_layout m = make_module({{"f1"}, {"nowhere"}});
+    std::string out;
+    EXPECT_EQ(relocate(m.image, &out), 1);
+    EXPECT_EQ(out, "relocate symbol nowhere failed\n");
+    EXPECT_EQ(bytes(m.image.begin(), m.image.begin() + 4), bytes(MODULE_MAGIC.begin(), MODULE_MAGIC.end()));
+    EXPECT_EQ(get_u32(m.image, m.slot_offsets[0]), 0x20u);
+    EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), 0xa5a5a5a5u);
+}
+
+TEST_F(module_stage_test, AbsentTableFindsNothing)
+{
+    module_layout m = make_module({{"f0"}});
+    std::string out;
+    EXPECT_EQ(relocate(m.image, &out), 1);
+    EXPECT_EQ(out, "relocate symbol f0 failed\n");
+}
+
+} // namespace
