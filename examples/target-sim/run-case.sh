@@ -12,7 +12,8 @@
 #           thumb-cleared  welded, then bit 0 of every filled slot cleared: faults
 #           unwelded       the linked image as it is: the target refuses it
 #
-# Exits 77 when a tool is missing, so that CTest reports the case as skipped.
+# Exits 77 when a tool is missing, so that CTest reports the case as skipped; under CI
+# (CI=true), which installs the tools, a missing tool fails the case instead.
 set -eu
 
 if [ $# -ne 5 ]; then
@@ -23,6 +24,10 @@ modweld=$1 work=$2 linker=$3 isa=$4 case=$5
 src=$(cd "$(dirname "$0")" && pwd)
 
 skip() {
+    if [ "${CI:-}" = true ]; then
+        echo "FAILED: $1 not found under CI (apt-get install $2)"
+        exit 1
+    fi
     echo "SKIPPED: $1 not found (apt-get install $2)"
     exit 77
 }
@@ -65,8 +70,9 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
 # A faulting module must not leave core files behind.
-ulimit -c 0
+ulimit -c 0 2>/dev/null || true
 
+# Several flags: left unquoted where used.
 warnings="-Wall -Wextra -Wpedantic -Werror"
 build_target() { # OUTPUT TEXT-ADDRESS
     $cross-gcc -static -no-pie -O2 -std=c11 $warnings -Wl,-Ttext-segment="$2" "$src/target-sim.c" -o "$1"
@@ -80,12 +86,12 @@ done
 
 case $linker in
 lld)
-    "$clang" --target=armv7a-none-eabihf -m$isa -O2 -fPIC -ffreestanding $warnings \
+    "$clang" --target=armv7a-none-eabihf -m"$isa" -O2 -fPIC -ffreestanding $warnings \
         -c "$src/hello-module.c" -o module.o
     "$lld" -shared -z max-page-size=4 module.o -o module.so
     ;;
 gnu)
-    $cross-gcc -m$isa -O2 -fPIC -ffreestanding -fno-stack-protector $warnings \
+    $cross-gcc -m"$isa" -O2 -fPIC -ffreestanding -fno-stack-protector $warnings \
         -c "$src/hello-module.c" -o module.o
     $cross-ld -shared -z max-page-size=4 -z common-page-size=4 module.o -o module.so
     ;;

@@ -19,8 +19,8 @@
 #define _DEFAULT_SOURCE /* MAP_ANONYMOUS */
 #include <elf.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <inttypes.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -89,7 +89,7 @@ static int read_at(const struct image *file, uint32_t offset, void *record, uint
 static int read_file(const char *path, struct image *file)
 {
     struct stat st;
-    ssize_t got = 0;
+    uint32_t done = 0;
     int fd = open(path, O_RDONLY);
 
     if (fd < 0 || fstat(fd, &st) != 0) {
@@ -98,22 +98,22 @@ static int read_file(const char *path, struct image *file)
     }
     if (st.st_size > MAX_IMAGE) {
         fprintf(stderr, "%s: larger than %u bytes\n", path, MAX_IMAGE);
+        close(fd);
         return 0;
     }
     file->size = (uint32_t)st.st_size;
     file->bytes = malloc(file->size ? file->size : 1);
-    if (file->bytes == NULL) {
-        perror(path);
-        return 0;
-    }
-    for (uint32_t done = 0; done < file->size; done += (uint32_t)got) {
-        got = read(fd, file->bytes + done, file->size - done);
-        if (got <= 0) {
-            fprintf(stderr, "%s: short read\n", path);
-            return 0;
-        }
+    while (file->bytes != NULL && done < file->size) {
+        ssize_t got = read(fd, file->bytes + done, file->size - done);
+        if (got <= 0)
+            break;
+        done += (uint32_t)got;
     }
     close(fd);
+    if (file->bytes == NULL || done < file->size) {
+        fprintf(stderr, "%s: cannot read it whole\n", path);
+        return 0;
+    }
     return 1;
 }
 
@@ -277,6 +277,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s MODULE-IMAGE\n", argv[0]);
         return 1;
     }
+    /* Lines a module printed before it faulted must not die in the buffer. */
+    setvbuf(stdout, NULL, _IOLBF, 0);
     image_path = argv[1];
     if (!read_file(image_path, &file))
         return 1;
