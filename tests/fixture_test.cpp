@@ -85,6 +85,8 @@ std::string format(const char* pattern, const std::string& name, std::uint32_t n
     return text;
 }
 
+std::string hex_text(std::uint32_t number) { return format("%s0x%x", "", number); }
+
 // The lines modweld prints after the link-file stage, as its README documents them.
 std::string expected_report(const fixture& f, bool trace)
 {
@@ -112,8 +114,8 @@ std::vector<std::string> layout_mismatches(const bytes& image)
         const std::uint32_t type = get_u32(image, at + 4), flags = get_u32(image, at + 8);
         const std::uint32_t addr = get_u32(image, at + 12), offset = get_u32(image, at + 16);
         if ((flags & SHF_ALLOC) != 0 && type != SHT_NOBITS && addr != offset)
-            found.push_back("section " + std::to_string(i) + format(": address %s0x%x", "", addr) +
-                            format(", offset %s0x%x", "", offset));
+            found.push_back("section " + std::to_string(i) + ": address " + hex_text(addr) + ", offset " +
+                            hex_text(offset));
     }
     return found;
 }
