@@ -88,12 +88,12 @@ case $linker in
 lld)
     "$clang" --target=armv7a-none-eabihf -m"$isa" -O2 -fPIC -ffreestanding $warnings \
         -c "$src/hello-module.c" -o module.o
-    "$lld" -shared -z max-page-size=4 module.o -o module.so
+    "$lld" -shared -z max-page-size=1 module.o -o module.so
     ;;
 gnu)
     $cross-gcc -m"$isa" -O2 -fPIC -ffreestanding -fno-stack-protector $warnings \
         -c "$src/hello-module.c" -o module.o
-    $cross-ld -shared -z max-page-size=4 -z common-page-size=4 module.o -o module.so
+    $cross-ld -shared -z max-page-size=1 module.o -o module.so
     ;;
 esac
 

@@ -1,0 +1,211 @@
+// Runs the binary on real linker output kept in tests/fixtures and checks every jump slot
+// against fixtures/manifest.txt, which tools/make-fixtures.sh writes from readelf output.
+#include "run_tool.h"
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path FIXTURES = MODWELD_FIXTURE_DIR;
+
+struct slot_expectation {
+    std::uint32_t offset = 0;
+    std::string name;
+    std::uint32_t value = 0;
+    std::string outcome; // fill, keep, missing or outside
+};
+
+struct fixture {
+    std::string name;
+    std::string link_file;
+    std::string linked_image;
+    bool identity_layout = false;
+    unsigned functions = 0;
+    std::vector<slot_expectation> slots;
+    int status = -1;
+};
+
+// Names the fixture in test listings instead of dumping its bytes.
+void PrintTo(const fixture& f, std::ostream* os) { *os << f.name; }
+
+std::uint32_t hex(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)); }
+
+std::vector<fixture> load_manifest()
+{
+    std::vector<fixture> fixtures;
+    std::ifstream in(FIXTURES / "manifest.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string key;
+        words >> key;
+        if (key == "fixture") {
+            fixtures.emplace_back();
+            words >> fixtures.back().name >> fixtures.back().link_file >> fixtures.back().linked_image;
+            continue;
+        }
+        if (key.empty() || key[0] == '#' || fixtures.empty())
+            continue;
+        fixture& f = fixtures.back();
+        if (key == "layout") {
+            std::string layout;
+            words >> layout;
+            f.identity_layout = layout == "identity";
+        } else if (key == "functions") {
+            words >> f.functions;
+        } else if (key == "status") {
+            words >> f.status;
+        } else if (key == "slot") {
+            slot_expectation s;
+            std::string offset, value;
+            words >> offset >> s.name >> value >> s.outcome;
+            s.offset = hex(offset);
+            s.value = value == "-" ? 0 : hex(value);
+            f.slots.push_back(s);
+        }
+    }
+    return fixtures;
+}
+
+const std::vector<fixture>& manifest()
+{
+    static const std::vector<fixture> fixtures = load_manifest();
+    return fixtures;
+}
+
+std::string format(const char* pattern, const std::string& name, std::uint32_t number)
+{
+    char text[512];
+    std::snprintf(text, sizeof text, pattern, name.c_str(), number);
+    return text;
+}
+
+std::string hex_text(std::uint32_t number) { return format("%s0x%x", "", number); }
+
+// The lines modweld prints after the link-file stage, as its README documents them.
+std::string expected_report(const fixture& f, bool trace)
+{
+    std::string out;
+    for (const slot_expectation& s : f.slots) {
+        if (s.outcome == "fill" && trace)
+            out += format("relocate symbol %s--0x%x\n", s.name, s.value);
+        else if (s.outcome == "missing")
+            out += format("relocate symbol %s failed\n", s.name, 0);
+        else if (s.outcome == "outside")
+            out += format("relocate symbol %s failed: offset 0x%x is outside the image\n", s.name, s.offset);
+    }
+    return out + (f.status == 0 ? "relocation sucessfully\n" : "relocation failed\n");
+}
+
+// Allocated sections that take file space but whose address differs from their offset.
+std::vector<std::string> layout_mismatches(const bytes& image)
+{
+    constexpr std::uint32_t SHF_ALLOC = 2, SHT_NOBITS = 8;
+    std::vector<std::string> found;
+    const std::uint32_t shoff = get_u32(image, 32);
+    const std::uint32_t shnum = image.at(48) | image.at(49) << 8;
+    for (std::uint32_t i = 0; i < shnum; ++i) {
+        const std::size_t at = shoff + 40 * i;
+        const std::uint32_t type = get_u32(image, at + 4), flags = get_u32(image, at + 8);
+        const std::uint32_t addr = get_u32(image, at + 12), offset = get_u32(image, at + 16);
+        if ((flags & SHF_ALLOC) != 0 && type != SHT_NOBITS && addr != offset)
+            found.push_back("section " + std::to_string(i) + ": address " + hex_text(addr) + ", offset " +
+                            hex_text(offset));
+    }
+    return found;
+}
+
+class fixture_test : public tool_test, public ::testing::WithParamInterface<fixture> {
+protected:
+    run_result weld(const fixture& f, bool trace) const
+    {
+        std::vector<std::string> args = {"-l", (FIXTURES / f.link_file).string(), "-o", "out.mo"};
+        if (trace)
+            args.insert(args.end(), {"-D", "1"});
+        args.push_back((FIXTURES / f.linked_image).string());
+        return run(args);
+    }
+};
+
+TEST_P(fixture_test, LayoutIsWhatTheFixtureClaims)
+{
+    const fixture& f = GetParam();
+    const std::vector<std::string> mismatches = layout_mismatches(read_file(FIXTURES / f.linked_image));
+    if (f.identity_layout)
+        EXPECT_EQ(mismatches, std::vector<std::string>{});
+    else
+        EXPECT_FALSE(mismatches.empty());
+}
+
+TEST_P(fixture_test, FillsEverySlotAsTheManifestSaysAndNothingElse)
+{
+    const fixture& f = GetParam();
+    const bytes linked = read_file(FIXTURES / f.linked_image);
+    ASSERT_GT(linked.size(), 52u) << f.linked_image;
+
+    const run_result r = weld(f, false);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, f.status);
+    EXPECT_EQ(r.out, expected_report(f, false));
+
+    if (f.status != 0) {
+        EXPECT_FALSE(exists("out.mo"));
+        return;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> filled;
+    for (const slot_expectation& s : f.slots)
+        if (s.outcome == "fill")
+            filled.emplace_back(s.offset, s.value);
+    EXPECT_EQ(get("out.mo"), expected_module(linked, filled));
+}
+
+TEST_P(fixture_test, TracesEveryFunctionAndEverySlot)
+{
+    const fixture& f = GetParam();
+    const run_result r = weld(f, true);
+    EXPECT_EQ(r.status, f.status);
+
+    std::istringstream lines(r.out);
+    std::string line;
+    for (unsigned i = 0; i < f.functions; ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << "trace line " << i;
+        EXPECT_EQ(line.rfind("hash_table_insert symbol ", 0), 0u) << line;
+    }
+    std::string rest((std::istreambuf_iterator<char>(lines)), {});
+    EXPECT_EQ(rest, expected_report(f, true));
+}
+
+std::string test_name(const ::testing::TestParamInfo<fixture>& info)
+{
+    std::string name = info.param.name;
+    for (char& c : name)
+        if (c == '-')
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(real, fixture_test, ::testing::ValuesIn(manifest()), test_name);
+
+TEST(fixture_manifest, CoversEveryLinkedImageAndBothLinkers)
+{
+    std::set<std::string> listed, on_disk;
+    std::set<std::string> linkers;
+    for (const fixture& f : manifest()) {
+        listed.insert(f.linked_image);
+        linkers.insert(f.name.substr(0, f.name.find('-')));
+        EXPECT_TRUE(f.status == 0 || f.status == 1) << f.name;
+    }
+    for (const fs::directory_entry& e : fs::directory_iterator(FIXTURES))
+        if (e.path().extension() == ".so")
+            on_disk.insert(e.path().filename().string());
+    EXPECT_EQ(listed, on_disk);
+    EXPECT_EQ(linkers, (std::set<std::string>{"gnu", "lld"}));
+}
+
+} // namespace

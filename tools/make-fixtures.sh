@@ -1,0 +1,160 @@
+#!/bin/sh
+# Regenerates tests/fixtures: two target system images (link files) and modules linked
+# by LLVM lld and by GNU ld, plus manifest.txt, the expectations the tests check the
+# modweld binary against. The manifest comes from readelf's view of the files, never
+# from modweld:
+#
+#   fixture NAME LINK_FILE LINKED_IMAGE   one per module
+#   layout identity|default               whether allocated sections sit at address == offset
+#   functions N                           STT_FUNC symbols in the link file's .symtab
+#   slot OFFSET NAME VALUE OUTCOME        one per R_ARM_JUMP_SLOT, in readelf -r order
+#   status 0|1                            0 when every slot is filled or kept
+#
+# OUTCOME: fill (the link file's last STT_FUNC of that name gives VALUE), keep (the
+# module's symbol has a value: the slot stays as linked), missing (no such function in
+# the link file), outside (found, but the 4 bytes at OFFSET are past the end of the file).
+#
+# Tools: clang and ld.lld (or ld.lld-14), arm-none-eabi-gcc/-g++/-ld (Debian packages
+# gcc-arm-none-eabi, binutils-arm-none-eabi) and GNU readelf. The committed files were
+# made with the versions recorded at the top of manifest.txt; other versions give other
+# bytes, which is fine as long as the tests pass on them.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+src=$root/tests/fixtures/src
+out=$root/tests/fixtures
+READELF=${READELF:-readelf}
+LLD=${LLD:-$(command -v ld.lld || command -v ld.lld-14 || echo ld.lld)}
+GNU=${GNU_PREFIX:-arm-none-eabi-}
+for tool in clang clang++ "$LLD" "${GNU}gcc" "${GNU}g++" "${GNU}ld" "$READELF"; do
+  command -v "$tool" >/dev/null || { echo "make-fixtures: $tool not found" >&2; exit 1; }
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# Compilers run inside src/ on relative names, so the files' STT_FILE symbols do not
+# depend on where the tree is checked out.
+common="-O1 -ffreestanding -fno-builtin"
+cxx_only="-fno-exceptions -fno-rtti"
+clang_cc="clang --target=armv7a-none-eabi $common"
+clang_cxx="clang++ --target=armv7a-none-eabi $common $cxx_only"
+gnu_cc="${GNU}gcc -march=armv7-a $common -fno-tree-loop-distribute-patterns"
+gnu_cxx="${GNU}g++ -march=armv7-a $common $cxx_only"
+compile() { (cd "$src" && "$@"); }
+
+# The link files: the same target system from each toolchain.
+compile $clang_cc -marm -c target_arm.c -o "$tmp/lld-target_arm.o"
+compile $clang_cc -mthumb -c target_thumb.c -o "$tmp/lld-target_thumb.o"
+compile $clang_cxx -mthumb -c target_cxx.cpp -o "$tmp/lld-target_cxx.o"
+"$LLD" -z max-page-size=4 -T "$src/target.ld" "$tmp"/lld-target_*.o -o "$out/lld-target.elf"
+compile $gnu_cc -marm -c target_arm.c -o "$tmp/gnu-target_arm.o"
+compile $gnu_cc -mthumb -c target_thumb.c -o "$tmp/gnu-target_thumb.o"
+compile $gnu_cxx -mthumb -c target_cxx.cpp -o "$tmp/gnu-target_cxx.o"
+"${GNU}ld" -z max-page-size=4 -T "$src/target.ld" "$tmp"/gnu-target_*.o -o "$out/gnu-target.elf"
+
+# The link flags under test: addresses equal to file offsets.
+lld_module() { "$LLD" -shared -z max-page-size=1 "$@"; }
+gnu_module() { "${GNU}ld" -shared -z max-page-size=1 "$@"; }
+
+manifest=$tmp/manifest.txt
+{
+  echo "# Written by tools/make-fixtures.sh from readelf output; regenerate, do not edit."
+  echo "# $(clang --version | head -n 1)"
+  echo "# $("$LLD" --version | head -n 1)"
+  echo "# $("${GNU}gcc" --version | head -n 1)"
+  echo "# $("${GNU}ld" --version | head -n 1)"
+} >"$manifest"
+
+# expect NAME LINK_FILE LAYOUT: checks the layout of NAME.so and appends its manifest entry.
+expect() {
+  name=$1 link=$2 layout=$3
+  image=$out/$name.so
+  if [ "$layout" = identity ]; then
+    "$root/tools/check-layout.sh" "$image"
+  elif "$root/tools/check-layout.sh" "$image" >/dev/null; then
+    echo "make-fixtures: $name.so was meant to have addresses that differ from offsets" >&2
+    exit 1
+  fi
+  "$READELF" -sW "$out/$link" >"$tmp/symbols"
+  "$READELF" -rW "$image" >"$tmp/relocations"
+  size=$(wc -c <"$image")
+  echo "fixture $name $link $name.so" >>"$manifest"
+  echo "layout $layout" >>"$manifest"
+  awk -v size="$size" '
+    function number(hex,   n, i) {
+      n = 0
+      for (i = 1; i <= length(hex); ++i)
+        n = n * 16 + index("0123456789abcdef", substr(hex, i, 1)) - 1
+      return n
+    }
+    function short(hex) { sub(/^0+/, "", hex); return "0x" (hex == "" ? "0" : hex) }
+    FNR == NR {
+      if ($0 ~ /^Symbol table /) in_symtab = ($0 ~ /\.symtab/)
+      else if (in_symtab && $4 == "FUNC") { ++functions; if (NF >= 8) value[$8] = $2 }
+      next
+    }
+    !printed { print "functions " (functions + 0); printed = 1 }
+    $3 == "R_ARM_JUMP_SLOT" {
+      if ($4 !~ /^0+$/) outcome = "keep"
+      else if (!($5 in value)) outcome = "missing"
+      else if (number($1) + 4 > size) outcome = "outside"
+      else outcome = "fill"
+      print "slot", short($1), $5, outcome == "fill" || outcome == "outside" ? short(value[$5]) : "-", outcome
+      if (outcome != "fill" && outcome != "keep") failed = 1
+    }
+    END { print "status " (failed ? 1 : 0) }' "$tmp/symbols" "$tmp/relocations" >>"$manifest"
+}
+
+# Modules. "default" links keep the linker's page size: their slots lie outside the file.
+compile $clang_cc -marm -fPIC -c module.c -o "$tmp/lld-arm.o"
+lld_module "$tmp/lld-arm.o" -o "$out/lld-arm.so"
+expect lld-arm lld-target.elf identity
+
+compile $clang_cc -mthumb -fPIC -c module.c -o "$tmp/lld-thumb.o"
+lld_module "$tmp/lld-thumb.o" -o "$out/lld-thumb.so"
+expect lld-thumb lld-target.elf identity
+
+compile $clang_cxx -marm -fPIC -c module.cpp -o "$tmp/lld-cxx.o"
+lld_module "$tmp/lld-cxx.o" -o "$out/lld-cxx.so"
+expect lld-cxx lld-target.elf identity
+
+compile $clang_cc -marm -fPIC -c missing.c -o "$tmp/lld-missing.o"
+lld_module "$tmp/lld-missing.o" -o "$out/lld-missing.so"
+expect lld-missing lld-target.elf identity
+
+lld_module --emit-relocs "$tmp/lld-arm.o" -o "$out/lld-emit-relocs.so"
+expect lld-emit-relocs lld-target.elf identity
+
+"$LLD" -shared "$tmp/lld-arm.o" -o "$out/lld-default.so"
+expect lld-default lld-target.elf default
+
+compile $gnu_cc -marm -fPIC -c module.c -o "$tmp/gnu-arm.o"
+gnu_module "$tmp/gnu-arm.o" -o "$out/gnu-arm.so"
+expect gnu-arm gnu-target.elf identity
+
+# An M-profile CPU makes GNU ld write Thumb-2 PLT entries.
+compile ${GNU}gcc -mcpu=cortex-m3 -mthumb $common -fPIC -c module.c -o "$tmp/gnu-thumb.o"
+gnu_module "$tmp/gnu-thumb.o" -o "$out/gnu-thumb.so"
+expect gnu-thumb gnu-target.elf identity
+
+compile $gnu_cxx -marm -fPIC -c module.cpp -o "$tmp/gnu-cxx.o"
+gnu_module "$tmp/gnu-cxx.o" -o "$out/gnu-cxx.so"
+expect gnu-cxx gnu-target.elf identity
+
+compile $gnu_cc -marm -fPIC -c missing.c -o "$tmp/gnu-missing.o"
+gnu_module "$tmp/gnu-missing.o" -o "$out/gnu-missing.so"
+expect gnu-missing gnu-target.elf identity
+
+gnu_module --emit-relocs "$tmp/gnu-arm.o" -o "$out/gnu-emit-relocs.so"
+expect gnu-emit-relocs gnu-target.elf identity
+
+# Long calls load each target address from the GOT: no jump slots at all.
+compile $gnu_cc -marm -fPIC -mlong-calls -c module.c -o "$tmp/gnu-long-calls.o"
+gnu_module "$tmp/gnu-long-calls.o" -o "$out/gnu-long-calls.so"
+expect gnu-long-calls gnu-target.elf identity
+
+"${GNU}ld" -shared "$tmp/gnu-arm.o" -o "$out/gnu-default.so"
+expect gnu-default gnu-target.elf default
+
+mv "$manifest" "$out/manifest.txt"
+echo "make-fixtures: wrote $(grep -c '^fixture ' "$out/manifest.txt") fixtures to tests/fixtures"
