@@ -91,13 +91,6 @@ std::wstring quote_argument(const std::wstring& arg)
     return quoted + L'"';
 }
 
-fs::path modweld_exe()
-{
-    std::wstring own(32768, L'\0');
-    own.resize(GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
-    return (fs::path(own).parent_path() / MODWELD_EXE_FROM_TESTS).lexically_normal();
-}
-
 HANDLE open_inheritable(const wchar_t* path, DWORD access, DWORD disposition)
 {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -110,7 +103,7 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
 {
     if (options.umask)
         ADD_FAILURE() << "a umask cannot be given to a Windows process";
-    const fs::path exe = modweld_exe();
+    const fs::path exe = modweld_path();
     std::wstring command_line = quote_argument(exe.wstring());
     for (const std::string& a : args)
         command_line += L' ' + quote_argument(widen(a));
@@ -153,7 +146,7 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
 void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
            const fs::path& out_path, const fs::path& err_path)
 {
-    std::vector<std::string> owned{MODWELD_EXE};
+    std::vector<std::string> owned{modweld_path().string()};
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : owned)
@@ -185,6 +178,17 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
 #endif
 
 } // namespace
+
+fs::path modweld_path()
+{
+#ifdef _WIN32
+    std::wstring own(32768, L'\0');
+    own.resize(GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
+    return (fs::path(own).parent_path() / MODWELD_EXE_FROM_TESTS).lexically_normal();
+#else
+    return MODWELD_EXE;
+#endif
+}
 
 run_result run_modweld(const std::vector<std::string>& args, const fs::path& cwd, const run_options& options)
 {

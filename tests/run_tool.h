@@ -28,6 +28,10 @@ struct run_options {
     bool merge_streams = false; // standard error into the same file as standard output
 };
 
+// The built modweld binary. On Windows it is found relative to the test program, since
+// the build tree's host path means nothing under Wine.
+std::filesystem::path modweld_path();
+
 // Runs modweld with `args` (argv[1] onward) in directory `cwd`.
 run_result run_modweld(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                        const run_options& options = {});
