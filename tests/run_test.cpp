@@ -73,6 +73,20 @@ TEST_F(weld_test, TracesEveryEntryAndEverySlotInOrder)
                                                        {m.slot_offsets[2], 0x2011d}}));
 }
 
+TEST_F(weld_test, BytesThatTextModeWouldChangeGoThroughUnchanged)
+{
+    // CR LF pairs, lone LFs and Ctrl-Z (the end of the file to a text-mode read on Windows),
+    // in both inputs and in the value written into the slot.
+    const bytes tricky = {'\r', '\n', '\n', 0x1a, '\r', 0, 0x1a, '\n'};
+    bytes link = make_link_file({{"k_nl", 0x0a1a0d0a}});
+    link.insert(link.end(), tricky.begin(), tricky.end());
+    module_layout m = make_module({{"k_nl"}});
+    m.image.insert(m.image.end(), tricky.begin(), tricky.end());
+    const run_result r = weld(link, m.image);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(get("out.mo"), expected_module(m.image, {{m.slot_offsets[0], 0x0a1a0d0a}}));
+}
+
 TEST_F(weld_test, ImageWithoutRelocationsOnlyGetsTheMagic)
 {
     elf_writer w;

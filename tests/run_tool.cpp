@@ -4,12 +4,24 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -21,12 +33,120 @@ std::string slurp(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-} // namespace
-
-run_result run_modweld(const std::vector<std::string>& args, const fs::path& cwd, const run_options& options)
+// The text of a stream with "\n" line ends, from the bytes the tool wrote.
+std::string text_lines(const std::string& raw, const char* stream)
 {
-    const fs::path out_path = cwd / ".stdout", err_path = cwd / ".stderr";
-    std::vector<std::string> owned{MODWELD_EXE};
+#ifdef _WIN32
+    std::string text;
+    bool reported = false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+            text += '\n';
+            ++i;
+            continue;
+        }
+        if (raw[i] == '\n' && !reported) {
+            ADD_FAILURE() << stream << ": a line ends in \\n without \\r at byte " << i << " of\n" << raw;
+            reported = true;
+        }
+        text += raw[i];
+    }
+    return text;
+#else
+    (void)stream;
+    return raw;
+#endif
+}
+
+#ifdef _WIN32
+
+std::wstring widen(const std::string& s)
+{
+    if (s.empty())
+        return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+// Quotes one argument so that the C runtime's command-line parser gives it back unchanged:
+// backslashes are literal except in front of a quote, where they must be doubled.
+std::wstring quote_argument(const std::wstring& arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return arg;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L'"';
+}
+
+HANDLE open_inheritable(const wchar_t* path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
+           const fs::path& out_path, const fs::path& err_path)
+{
+    if (options.umask)
+        ADD_FAILURE() << "a umask cannot be given to a Windows process";
+    const fs::path exe = modweld_path();
+    std::wstring command_line = quote_argument(exe.wstring());
+    for (const std::string& a : args)
+        command_line += L' ' + quote_argument(widen(a));
+
+    const HANDLE in = open_inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    const HANDLE out = open_inheritable(out_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    const HANDLE err = options.merge_streams ? out : open_inheritable(err_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const bool opened = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE;
+    const bool started = opened && CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                                  nullptr, cwd.c_str(), &startup, &process);
+    const DWORD error = GetLastError();
+    for (const HANDLE h : {in, out, options.merge_streams ? INVALID_HANDLE_VALUE : err})
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    if (!started) {
+        ADD_FAILURE() << "cannot run " << exe.string() << ": error " << error;
+        return;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A process ended by an unhandled exception exits with its NTSTATUS (0xC0000005 and so on).
+    if ((code & 0xF0000000u) == 0xC0000000u)
+        r.signal = static_cast<int>(code);
+    else
+        r.status = static_cast<int>(code);
+}
+
+#else
+
+void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
+           const fs::path& out_path, const fs::path& err_path)
+{
+    std::vector<std::string> owned{modweld_path().string()};
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : owned)
@@ -46,7 +166,6 @@ run_result run_modweld(const std::vector<std::string>& args, const fs::path& cwd
         execv(argv[0], argv.data());
         _exit(127);
     }
-    run_result r;
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
@@ -54,9 +173,33 @@ run_result run_modweld(const std::vector<std::string>& args, const fs::path& cwd
         r.status = WEXITSTATUS(wstatus);
     else if (WIFSIGNALED(wstatus))
         r.signal = WTERMSIG(wstatus);
-    r.out = slurp(out_path);
+}
+
+#endif
+
+} // namespace
+
+fs::path modweld_path()
+{
+#ifdef _WIN32
+    std::wstring own(32768, L'\0');
+    own.resize(GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
+    return (fs::path(own).parent_path() / MODWELD_EXE_FROM_TESTS).lexically_normal();
+#else
+    return MODWELD_EXE;
+#endif
+}
+
+run_result run_modweld(const std::vector<std::string>& args, const fs::path& cwd, const run_options& options)
+{
+    const fs::path out_path = cwd / ".stdout", err_path = cwd / ".stderr";
+    run_result r;
+    spawn(r, args, cwd, options, out_path, err_path);
+    r.raw_out = slurp(out_path);
     if (!options.merge_streams)
-        r.err = slurp(err_path);
+        r.raw_err = slurp(err_path);
+    r.out = text_lines(r.raw_out, "standard output");
+    r.err = text_lines(r.raw_err, "standard error");
     fs::remove(out_path);
     fs::remove(err_path);
     return r;
@@ -74,17 +217,51 @@ bytes read_file(const fs::path& path)
     return bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+void resize_sparse(const fs::path& path, std::uint64_t size)
+{
+#ifdef _WIN32
+    // NTFS files are not sparse unless asked; without it the size is still right, only
+    // the disk space is really taken.
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD returned = 0;
+        DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+        CloseHandle(h);
+    }
+#endif
+    fs::resize_file(path, size);
+}
+
+#ifdef _WIN32
+bool running_under_wine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#endif
+
 void tool_test::SetUp()
 {
-    std::string pattern = (fs::temp_directory_path() / "modweld-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ostringstream name;
+        name << "modweld-test-" << std::hex << random() << random();
+        const fs::path candidate = fs::temp_directory_path() / name.str();
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            dir_ = candidate;
+            return;
+        }
+    }
+    FAIL() << "cannot create a directory in " << fs::temp_directory_path();
 }
 
 void tool_test::TearDown()
 {
     std::error_code ec;
-    fs::remove_all(dir_, ec);
+    if (!dir_.empty())
+        fs::remove_all(dir_, ec);
 }
 
 bytes expected_module(bytes linked, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& slots)

@@ -12,15 +12,25 @@
 
 struct run_result {
     int status = -1; // exit status, or -1 when killed by a signal
-    int signal = 0;  // the signal that killed it, 0 if none
+    int signal = 0;  // the signal that killed it (on Windows the exception code), 0 if none
+    // The streams' text with lines ending in "\n" on every platform. On Windows the tool's
+    // streams are in text mode and every line must reach the file as "\r\n": a line that
+    // does not fails the test.
     std::string out;
     std::string err;
+    // The bytes as the tool wrote them.
+    std::string raw_out;
+    std::string raw_err;
 };
 
 struct run_options {
-    std::optional<unsigned> umask;
+    std::optional<unsigned> umask; // POSIX only
     bool merge_streams = false; // standard error into the same file as standard output
 };
+
+// The built modweld binary. On Windows it is found relative to the test program, since
+// the build tree's host path means nothing under Wine.
+std::filesystem::path modweld_path();
 
 // Runs modweld with `args` (argv[1] onward) in directory `cwd`.
 run_result run_modweld(const std::vector<std::string>& args, const std::filesystem::path& cwd,
@@ -28,6 +38,21 @@ run_result run_modweld(const std::vector<std::string>& args, const std::filesyst
 
 void write_file(const std::filesystem::path& path, const bytes& content);
 bytes read_file(const std::filesystem::path& path);
+// Sets the size of an existing file without writing its content, as a sparse file where
+// the file system allows.
+void resize_sparse(const std::filesystem::path& path, std::uint64_t size);
+
+#ifdef _WIN32
+// True when the tests run under Wine rather than on Windows itself.
+bool running_under_wine();
+#endif
+
+// The line end that the tool's standard streams carry on this platform.
+#ifdef _WIN32
+constexpr const char* NATIVE_EOL = "\r\n";
+#else
+constexpr const char* NATIVE_EOL = "\n";
+#endif
 
 // A fresh temporary directory per test, removed afterwards.
 class tool_test : public ::testing::Test {
