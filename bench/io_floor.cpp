@@ -1,0 +1,56 @@
+// The I/O floor: the work no implementation of modweld can avoid, and nothing else. Takes
+// modweld's arguments, reads the link file and the linked image whole (open, fstat, one
+// read into a buffer of the file's size) and writes the linked image to the output in one
+// request. The benchmark times modweld against this.
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct loaded {
+    std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+};
+
+bool load(const char* path, loaded& into)
+{
+    const int fd = ::open(path, O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    into.size = static_cast<std::size_t>(st.st_size);
+    into.bytes = new (std::nothrow) std::uint8_t[into.size];
+    const bool ok = into.bytes != nullptr && ::read(fd, into.bytes, into.size) == static_cast<ssize_t>(into.size);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const char* link_path = nullptr;
+    const char* output_path = nullptr;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "-l") == 0)
+            link_path = argv[i + 1];
+        else if (std::strcmp(argv[i], "-o") == 0)
+            output_path = argv[i + 1];
+    }
+    if (link_path == nullptr || output_path == nullptr || argc < 2)
+        return 2;
+    loaded link_file, linked_image;
+    if (!load(link_path, link_file) || !load(argv[argc - 1], linked_image))
+        return 1;
+    const int fd = ::open(output_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0)
+        return 1;
+    const bool written = ::write(fd, linked_image.bytes, linked_image.size) == static_cast<ssize_t>(linked_image.size);
+    ::close(fd);
+    return written ? 0 : 1;
+}
