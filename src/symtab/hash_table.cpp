@@ -1,7 +1,6 @@
 #include "symtab/hash_table.h"
 
-#include "platform/page_advice.h"
-
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -12,7 +11,8 @@ namespace {
 constexpr std::size_t NEXT_WORD = 0, VALUE_WORD = 1, NAME_WORD = 3;
 static_assert(sizeof(const void*) <= 8, "a value must fit in two words");
 
-constexpr std::size_t FIRST_ARENA_WORDS = std::size_t{1} << 16;
+// Positions stay below 2^32 - 1.
+constexpr std::uint64_t POSITION_LIMIT = 0xffffffffu;
 
 #if defined(__SIZEOF_INT128__)
 __extension__ typedef unsigned __int128 product_128;
@@ -75,37 +75,60 @@ std::int32_t bucket_index(std::string_view name, std::uint64_t d, std::uint64_t 
     return static_cast<std::int32_t>(h);
 }
 
-const char* name_at(const hash_table* table, std::uint32_t position)
+unsigned block_of(std::uint64_t position)
 {
-    return reinterpret_cast<const char*>(table->arena + position + NAME_WORD);
+    return static_cast<unsigned>(std::bit_width((position >> ARENA_FIRST_BLOCK_SHIFT) + 1)) - 1;
 }
 
-const void* value_at(const hash_table* table, std::uint32_t position)
+std::uint64_t block_first(unsigned block)
+{
+    return ((std::uint64_t{1} << block) - 1) << ARENA_FIRST_BLOCK_SHIFT;
+}
+
+std::uint64_t block_end(unsigned block)
+{
+    const std::uint64_t end = block_first(block + 1);
+    return end < POSITION_LIMIT ? end : POSITION_LIMIT;
+}
+
+std::uint32_t* entry_at(const hash_table* table, std::uint64_t position)
+{
+    const unsigned block = block_of(position);
+    return static_cast<std::uint32_t*>(table->arena[block].start) + (position - block_first(block));
+}
+
+const char* name_at(const std::uint32_t* entry)
+{
+    return reinterpret_cast<const char*>(entry + NAME_WORD);
+}
+
+const void* value_at(const std::uint32_t* entry)
 {
     const void* value = nullptr;
-    std::memcpy(&value, table->arena + position + VALUE_WORD, sizeof value);
+    std::memcpy(&value, entry + VALUE_WORD, sizeof value);
     return value;
 }
 
-// Makes room for `words` more words; false (and the table unchanged) when it cannot.
-bool reserve_words(hash_table* table, std::size_t words)
+// The position for an entry of `words` words: the next free one, or the start of a later
+// block when the entry does not fit in what is left of the current one. Allocates that
+// block if needed; 0 (and the table unchanged) when it cannot.
+std::uint64_t place_entry(hash_table* table, std::uint64_t words)
 {
-    constexpr std::size_t MAX_WORDS = std::numeric_limits<std::uint32_t>::max();
-    if (words > MAX_WORDS - table->arena_used)
-        return false;
-    const std::size_t needed = table->arena_used + words;
-    if (needed <= table->arena_size)
-        return true;
-    std::size_t size = table->arena_size == 0 ? FIRST_ARENA_WORDS : table->arena_size;
-    while (size < needed)
-        size = size > MAX_WORDS / 2 ? MAX_WORDS : size * 2;
-    void* grown = std::realloc(table->arena, size * sizeof(std::uint32_t));
-    if (grown == nullptr)
-        return false;
-    table->arena = static_cast<std::uint32_t*>(grown);
-    table->arena_size = size;
-    advise_huge_pages(table->arena, size * sizeof(std::uint32_t));
-    return true;
+    std::uint64_t position = table->arena_used;
+    unsigned block = block_of(position);
+    while (position + words > block_end(block)) {
+        if (block + 1 == ARENA_BLOCKS)
+            return 0;
+        position = block_first(++block);
+    }
+    if (table->arena[block].start == nullptr) {
+        const std::uint64_t size = block_end(block) - block_first(block);
+        const memory_block got = allocate_block(static_cast<std::size_t>(size) * sizeof(std::uint32_t), false);
+        if (got.start == nullptr)
+            return 0;
+        table->arena[block] = got;
+    }
+    return position;
 }
 
 } // namespace
@@ -126,15 +149,17 @@ hash_table* hash_table_create(std::int32_t bucket_count)
     auto* table = static_cast<hash_table*>(std::malloc(sizeof(hash_table)));
     if (table == nullptr)
         return nullptr;
-    *table = hash_table{nullptr, bucket_count, reciprocal_of(static_cast<std::uint64_t>(bucket_count)), nullptr, 1, 0};
+    *table = hash_table{};
+    table->bucket_count = bucket_count;
+    table->reciprocal = reciprocal_of(static_cast<std::uint64_t>(bucket_count));
+    table->arena_used = 1;
     if (bucket_count > 0) {
-        const auto count = static_cast<std::size_t>(bucket_count);
-        table->buckets = static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t)));
-        if (table->buckets == nullptr) {
+        table->bucket_block = allocate_block(static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t), true);
+        if (table->bucket_block.start == nullptr) {
             std::free(table);
             return nullptr;
         }
-        advise_huge_pages(table->buckets, count * sizeof(std::uint32_t));
+        table->buckets = static_cast<std::uint32_t*>(table->bucket_block.start);
     }
     return table;
 }
@@ -147,18 +172,18 @@ int hash_table_insert(hash_table* table, const char* name, const void* value)
 
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value)
 {
-    const std::size_t words = NAME_WORD + (name.size() + 1 + 3) / 4;
-    if (name.size() > std::numeric_limits<std::uint32_t>::max() || !reserve_words(table, words))
+    const std::uint64_t words = NAME_WORD + (std::uint64_t{name.size()} + 1 + 3) / 4;
+    const std::uint64_t position = place_entry(table, words);
+    if (position == 0)
         return -1;
-    const auto position = static_cast<std::uint32_t>(table->arena_used);
-    std::uint32_t* entry = table->arena + position;
+    std::uint32_t* entry = entry_at(table, position);
     entry[words - 1] = 0; // the padding after the name, and its NUL
     entry[NEXT_WORD] = table->buckets[index];
     std::memcpy(entry + VALUE_WORD, &value, sizeof value);
     std::memcpy(entry + NAME_WORD, name.data(), name.size());
     reinterpret_cast<char*>(entry + NAME_WORD)[name.size()] = '\0';
-    table->buckets[index] = position;
-    table->arena_used += words;
+    table->buckets[index] = static_cast<std::uint32_t>(position);
+    table->arena_used = position + words;
     return 0;
 }
 
@@ -172,9 +197,11 @@ const void* hash_table_lookup(const hash_table* table, const char* name)
 
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name)
 {
-    for (std::uint32_t at = table->buckets[index]; at != 0; at = table->arena[at + NEXT_WORD]) {
-        if (std::strcmp(name_at(table, at), name.data()) == 0)
-            return value_at(table, at);
+    for (std::uint32_t at = table->buckets[index]; at != 0;) {
+        const std::uint32_t* entry = entry_at(table, at);
+        if (std::strcmp(name_at(entry), name.data()) == 0)
+            return value_at(entry);
+        at = entry[NEXT_WORD];
     }
     return nullptr;
 }
@@ -192,7 +219,9 @@ void hash_table_prefetch(const hash_table* table, std::int32_t index)
 void hash_table_prefetch_chain(const hash_table* table, std::int32_t index)
 {
 #if defined(__GNUC__)
-    __builtin_prefetch(table->arena + table->buckets[index]);
+    const std::uint32_t first = table->buckets[index];
+    if (first != 0)
+        __builtin_prefetch(entry_at(table, first));
 #else
     (void)table;
     (void)index;
@@ -204,24 +233,28 @@ int hash_table_remove(hash_table* table, const char* name)
     if (table->bucket_count <= 0)
         return -1;
     std::uint32_t* link = &table->buckets[hash_table_index(table, name)];
-    for (std::uint32_t at = *link; at != 0; link = &table->arena[at + NEXT_WORD], at = *link) {
-        if (std::strcmp(name_at(table, at), name) == 0) {
-            *link = table->arena[at + NEXT_WORD];
+    while (*link != 0) {
+        std::uint32_t* entry = entry_at(table, *link);
+        if (std::strcmp(name_at(entry), name) == 0) {
+            *link = entry[NEXT_WORD];
             return 1;
         }
+        link = &entry[NEXT_WORD];
     }
     return -1;
 }
 
 int hash_table_destroy(hash_table* table)
 {
-    std::free(table->arena);
-    std::free(table->buckets);
+    for (const memory_block& block : table->arena)
+        free_block(block);
+    free_block(table->bucket_block);
     std::free(table);
     return 1;
 }
 
 hash_entry hash_table_entry(const hash_table* table, std::uint32_t position)
 {
-    return {name_at(table, position), value_at(table, position), table->arena[position + NEXT_WORD]};
+    const std::uint32_t* entry = entry_at(table, position);
+    return {name_at(entry), value_at(entry), entry[NEXT_WORD]};
 }

@@ -3,11 +3,14 @@
 // Sized once at creation: no resizing, no rehashing.
 //
 // Layout, chosen by measurement on a million-function link file: the entries and their name
-// copies share one growing arena (a 12-byte head, then the name and its NUL, padded to 4
-// bytes), and a chain links entries by their 32-bit position in it. Against a heap block per
-// entry and per name with 8-byte buckets this halves the memory, saves two allocations per
-// entry, and puts a name in the same cache line as the entry that leads to it.
+// copies share one arena (a 12-byte head, then the name and its NUL, padded to 4 bytes), and
+// a chain links entries by their 32-bit position in it. Against a heap block per entry and
+// per name with 8-byte buckets this halves the memory, saves two allocations per entry, and
+// puts a name in the same cache line as the entry that leads to it. The arena grows by
+// blocks that double in size and never move (moving ones lost their huge pages).
 #pragma once
+
+#include "platform/memory_block.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,13 +23,17 @@ struct hash_entry {
     std::uint32_t next; // position of the next entry of the same chain (newest first); 0 ends it
 };
 
+// Arena block k holds positions ARENA_FIRST_BLOCK * (2^k - 1) up to the next block's first.
+constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 16; // 64 Ki words
+constexpr unsigned ARENA_BLOCKS = 17;             // enough for every 32-bit position
+
 struct hash_table {
     std::uint32_t* buckets;   // position of each chain's newest entry; 0 for an empty chain
     std::int32_t bucket_count;
     std::uint64_t reciprocal; // floor(2^64 / bucket_count), for the bucket index
-    std::uint32_t* arena;     // the entries, in 4-byte words; word 0 is never an entry
-    std::size_t arena_used;   // words in use
-    std::size_t arena_size;   // words allocated
+    std::uint64_t arena_used; // the next free position (position 0 is never an entry)
+    memory_block bucket_block;
+    memory_block arena[ARENA_BLOCKS]; // of 4-byte words; absent until needed
 };
 
 // A new table with every bucket empty, or nullptr when memory cannot be had.
