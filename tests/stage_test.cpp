@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 class stage_test : public ::testing::Test {
@@ -235,6 +237,47 @@ TEST_F(module_stage_test, MagicIsStampedEvenWhenSlotsAreMissing)
     EXPECT_EQ(bytes(m.image.begin(), m.image.begin() + 4), bytes(MODULE_MAGIC.begin(), MODULE_MAGIC.end()));
     EXPECT_EQ(get_u32(m.image, m.slot_offsets[0]), 0x20u);
     EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), 0xa5a5a5a5u);
+}
+
+// A slot whose bytes are a record or a name that the walk has still to reach: that record
+// is read as the earlier write left it, however far ahead the stage reads.
+TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
+{
+    struct overlap_case {
+        const char* what;
+        std::function<std::uint32_t(const module_layout&)> slot_at; // relocation 0's r_offset
+        std::string trace;
+        int result;
+        std::uint32_t slot1, slot2;
+    };
+    const auto section_offset = [](const module_layout& m, std::uint32_t section) {
+        return get_u32(m.image, section_header_at(m.image, section) + SH_OFFSET);
+    };
+    const std::vector<overlap_case> cases = {
+        {"relocation 1's r_info becomes 0x10, no jump slot",
+         [&](const module_layout& m) { return section_offset(m, m.rel_section) + 8 + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
+        {"the names f1 and f2 become \"\\x10\" and \"\"",
+         [&](const module_layout& m) { return section_offset(m, m.dynstr_section) + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol \x10 failed\nrelocate symbol  failed\n", 1, 0xa5a5a5a5u,
+         0xa5a5a5a5u},
+        {"symbol 2's st_value becomes 0x10",
+         [&](const module_layout& m) { return section_offset(m, m.dynsym_section) + 16 * 2 + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
+    };
+    for (const overlap_case& c : cases) {
+        collect(small_link_file(), STAGE_OK);
+        module_layout m = make_module({{"f0"}, {"f1"}, {"f2"}});
+        const std::size_t rel = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+        put_u32(m.image, rel, c.slot_at(m));
+        debug_flag = 1;
+        std::string out;
+        EXPECT_EQ(relocate(m.image, &out), c.result) << c.what;
+        EXPECT_EQ(out, c.trace) << c.what;
+        EXPECT_EQ(get_u32(m.image, c.slot_at(m)), 0x10u) << c.what;
+        EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), c.slot1) << c.what;
+        EXPECT_EQ(get_u32(m.image, m.slot_offsets[2]), c.slot2) << c.what;
+    }
 }
 
 TEST_F(module_stage_test, AbsentTableFindsNothing)
