@@ -6,10 +6,11 @@
 //
 // --keep leaves each size's inputs in DIR/<functions>/ for profiling by hand.
 // Every size: generate the inputs, check that modweld's output equals the generator's
-// expected module image, then R rounds of one floor run and one modweld run (the order
-// alternating between rounds, so that neither always runs on a warmer machine). Reported:
-// medians of each, the median of the per-round ratios with its quartiles, modweld's peak
-// resident memory against the inputs' total size, and the time per link-file function.
+// expected module image, then R rounds of one run each of the I/O floor, the floor with
+// huge-page buffers and modweld (the order rotating between rounds, so that none always runs
+// on a warmer machine). Reported: medians of each, the median of the per-round ratios with
+// its quartiles, modweld's peak resident memory against the inputs' total size, and the time
+// per link-file function.
 #include "svg_plot.h"
 
 #include <algorithm>
@@ -190,7 +191,8 @@ struct size_result {
     std::uint32_t functions = 0;
     std::uint32_t symbols = 0;
     double input_mib = 0;
-    double floor_ms = 0, modweld_ms = 0, ratio = 0, ratio_q1 = 0, ratio_q3 = 0;
+    double floor_ms = 0, huge_floor_ms = 0, modweld_ms = 0;
+    double ratio = 0, ratio_q1 = 0, ratio_q3 = 0, huge_ratio = 0, huge_ratio_q1 = 0, huge_ratio_q3 = 0;
     double rss_mib = 0, rss_ratio = 0, floor_rss_ratio = 0;
     int runs = 0;
 };
@@ -226,6 +228,8 @@ bool bench_size(const options& o, const fs::path& root, std::uint32_t functions,
     const std::string messages = (dir / "messages.txt").string();
     const std::vector<std::string> weld = {o.modweld, "-l", link, "-o", (dir / "module.mo").string(), image};
     const std::vector<std::string> floor = {o.floor, "-l", link, "-o", (dir / "floor.mo").string(), image};
+    const std::vector<std::string> huge_floor = {o.floor, "--huge-pages", "-l", link, "-o", (dir / "floor.mo").string(),
+                                                 image};
 
     const run_sample check = run_once(weld, messages);
     if (check.status != 0 || slurp(messages) != "relocation sucessfully\n" ||
@@ -234,7 +238,7 @@ bool bench_size(const options& o, const fs::path& root, std::uint32_t functions,
                      check.status, slurp(messages).c_str());
         return false;
     }
-    if (run_once(floor, messages).status != 0) {
+    if (run_once(floor, messages).status != 0 || run_once(huge_floor, messages).status != 0) {
         std::fprintf(stderr, "the I/O floor program failed\n");
         return false;
     }
@@ -242,34 +246,41 @@ bool bench_size(const options& o, const fs::path& root, std::uint32_t functions,
 
     for (int warm = 0; warm < 3; ++warm) {
         run_once(floor, messages);
+        run_once(huge_floor, messages);
         run_once(weld, messages);
     }
+    // Each round runs the three programs, in an order that rotates from round to round.
     r.runs = o.runs > 0 ? o.runs : default_runs(functions);
-    std::vector<double> floor_ms, weld_ms, ratio, rss, floor_rss;
+    std::vector<double> floor_ms, huge_ms, weld_ms, ratio, huge_ratio, rss, floor_rss;
+    const std::vector<std::string>* programs[3] = {&floor, &huge_floor, &weld};
     for (int round = 0; round < r.runs; ++round) {
-        run_sample f, w;
-        if (round % 2 == 0) {
-            f = run_once(floor, messages);
-            w = run_once(weld, messages);
-        } else {
-            w = run_once(weld, messages);
-            f = run_once(floor, messages);
+        run_sample sample[3];
+        for (int k = 0; k < 3; ++k) {
+            const int which = (round + k) % 3;
+            sample[which] = run_once(*programs[which], messages);
+            if (sample[which].status != 0) {
+                std::fprintf(stderr, "a timed run of %s failed (status %d)\n", (*programs[which])[0].c_str(),
+                             sample[which].status);
+                return false;
+            }
         }
-        if (f.status != 0 || w.status != 0) {
-            std::fprintf(stderr, "a timed run failed (floor %d, modweld %d)\n", f.status, w.status);
-            return false;
-        }
-        floor_ms.push_back(f.ms);
-        weld_ms.push_back(w.ms);
-        ratio.push_back(w.ms / f.ms);
-        rss.push_back(static_cast<double>(w.max_rss_kib) / 1024);
-        floor_rss.push_back(static_cast<double>(f.max_rss_kib) / 1024);
+        floor_ms.push_back(sample[0].ms);
+        huge_ms.push_back(sample[1].ms);
+        weld_ms.push_back(sample[2].ms);
+        ratio.push_back(sample[2].ms / sample[0].ms);
+        huge_ratio.push_back(sample[2].ms / sample[1].ms);
+        rss.push_back(static_cast<double>(sample[2].max_rss_kib) / 1024);
+        floor_rss.push_back(static_cast<double>(sample[0].max_rss_kib) / 1024);
     }
     r.floor_ms = median(floor_ms);
+    r.huge_floor_ms = median(huge_ms);
     r.modweld_ms = median(weld_ms);
     r.ratio = median(ratio);
     r.ratio_q1 = quantile(ratio, 0.25);
     r.ratio_q3 = quantile(ratio, 0.75);
+    r.huge_ratio = median(huge_ratio);
+    r.huge_ratio_q1 = quantile(huge_ratio, 0.25);
+    r.huge_ratio_q3 = quantile(huge_ratio, 0.75);
     r.rss_mib = median(rss);
     r.rss_ratio = r.rss_mib / r.input_mib;
     r.floor_rss_ratio = median(floor_rss) / r.input_mib;
@@ -280,26 +291,36 @@ bool bench_size(const options& o, const fs::path& root, std::uint32_t functions,
 
 void print_table(const std::vector<size_result>& results)
 {
-    std::printf("| functions | link symbols | inputs MiB | floor ms | modweld ms | ratio (quartiles) | "
-                "peak RSS MiB | RSS / inputs (floor) | ns / function | runs |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| functions | link symbols | inputs MiB | floor ms | huge-page floor ms | modweld ms | "
+                "ratio to floor | ratio to huge-page floor | peak RSS MiB | RSS / inputs (floor's) | "
+                "ns / function | runs |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const size_result& r : results) {
-        std::printf("| %u | %u | %.1f | %.2f | %.2f | %.2f (%.2f-%.2f) | %.1f | %.2f (%.2f) | %.0f | %d |\n",
-                    r.functions, r.symbols, r.input_mib, r.floor_ms, r.modweld_ms, r.ratio, r.ratio_q1, r.ratio_q3,
-                    r.rss_mib, r.rss_ratio, r.floor_rss_ratio, r.modweld_ms * 1e6 / r.functions, r.runs);
+        std::printf("| %u | %u | %.1f | %.2f | %.2f | %.2f | %.2f (%.2f-%.2f) | %.2f (%.2f-%.2f) | %.1f | %.2f (%.2f) "
+                    "| %.0f | %d |\n",
+                    r.functions, r.symbols, r.input_mib, r.floor_ms, r.huge_floor_ms, r.modweld_ms, r.ratio,
+                    r.ratio_q1, r.ratio_q3, r.huge_ratio, r.huge_ratio_q1, r.huge_ratio_q3, r.rss_mib, r.rss_ratio,
+                    r.floor_rss_ratio, r.modweld_ms * 1e6 / r.functions, r.runs);
     }
+    std::printf("\nMedians of %s; a ratio is the median of the per-round ratios, with its quartiles. "
+                "The floor reads into plain heap buffers, the huge-page floor into buffers placed as modweld places "
+                "its own.\n",
+                "wall times of whole processes");
 }
 
 void write_plot(const options& o, const std::vector<size_result>& results, const std::string& machine)
 {
     plot_series weld{"modweld", "#c0392b", false, {}, {}};
     plot_series floor{"I/O floor", "#2c3e50", false, {}, {}};
+    plot_series huge{"huge-page floor", "#2980b9", false, {}, {}};
     plot_series twice{"2 x floor", "#7f8c8d", true, {}, {}};
     for (const size_result& r : results) {
         weld.x.push_back(r.functions);
         weld.y.push_back(r.modweld_ms);
         floor.x.push_back(r.functions);
         floor.y.push_back(r.floor_ms);
+        huge.x.push_back(r.functions);
+        huge.y.push_back(r.huge_floor_ms);
         twice.x.push_back(r.functions);
         twice.y.push_back(2 * r.floor_ms);
     }
@@ -309,7 +330,7 @@ void write_plot(const options& o, const std::vector<size_result>& results, const
     settings.y_label = "milliseconds";
     settings.notes = {machine.substr(0, machine.find(';')), o.symbols_only ? "link file: symbols only" : "link file with code and data"};
     std::ofstream out(o.plot, std::ios::trunc);
-    out << svg_log_log_plot(settings, {weld, floor, twice});
+    out << svg_log_log_plot(settings, {weld, floor, huge, twice});
     std::fprintf(stderr, "plot written to %s\n", o.plot.c_str());
 }
 
