@@ -14,7 +14,7 @@ memory_block allocate_block(std::size_t size, bool zeroed)
     // that no page of it was touched with 4 KiB pages before the advice (the heap writes its
     // own header at the base). Untouched slack costs address space only.
     constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
-    if (size >= 2 * HUGE_PAGE && size <= SIZE_MAX - 2 * HUGE_PAGE) {
+    if (size >= HUGE_PAGE / 2 && size <= SIZE_MAX - 2 * HUGE_PAGE) {
         const std::size_t span = (size + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
         void* base = zeroed ? std::calloc(span + HUGE_PAGE, 1) : std::malloc(span + HUGE_PAGE);
         if (base == nullptr)

@@ -24,8 +24,8 @@ struct hash_entry {
 };
 
 // Arena block k holds positions ARENA_FIRST_BLOCK * (2^k - 1) up to the next block's first.
-constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 16; // 64 Ki words
-constexpr unsigned ARENA_BLOCKS = 17;             // enough for every 32-bit position
+constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 18; // 256 Ki words, 1 MiB
+constexpr unsigned ARENA_BLOCKS = 15;             // enough for every 32-bit position
 
 struct hash_table {
     std::uint32_t* buckets;   // position of each chain's newest entry; 0 for an empty chain
