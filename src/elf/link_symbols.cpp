@@ -30,11 +30,14 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
 {
     int result = STAGE_OK;
     const std::uint32_t count = symbol_count(symtab);
+    const image_view symbols = section_contents(image, symtab).value_or(image_view{});
     function_symbol batch[BATCH];
     for (std::uint32_t j = 0; j < count;) {
         std::uint32_t found = 0;
         for (; j < count && found < BATCH; ++j) {
-            const Elf32_Sym sym = read_symbol(image, symtab, j).value_or(Elf32_Sym{});
+            const std::optional<fixed_record<ELF32_SYM_SIZE>> record =
+                read_record<ELF32_SYM_SIZE>(symbols, std::uint64_t{j} * ELF32_SYM_SIZE);
+            const Elf32_Sym sym = record ? decode_symbol(*record) : Elf32_Sym{};
             if (elf32_st_type(sym.st_info) != STT_FUNC)
                 continue;
             function_symbol& f = batch[found++];
