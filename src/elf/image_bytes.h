@@ -48,6 +48,18 @@ inline std::optional<image_view> read_range(image_view image, std::uint64_t offs
     return image.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
 }
 
+// A hint that the bytes at `offset` are wanted soon; nothing when it lies outside the buffer.
+inline void prefetch_bytes(image_view image, std::uint64_t offset)
+{
+#if defined(__GNUC__)
+    if (offset < image.size())
+        __builtin_prefetch(image.subspan(static_cast<std::size_t>(offset)).data());
+#else
+    (void)image;
+    (void)offset;
+#endif
+}
+
 // A record of N bytes known to lie wholly inside a buffer. A walk over many records checks
 // each record once and then reads its fields at offsets checked when compiling, instead of
 // checking every field.
@@ -83,3 +95,13 @@ constexpr std::uint32_t field_u32(fixed_record<N> record)
 using record_ref = const void*;
 record_ref record_at(image_view image, std::uint64_t offset, std::uint64_t length);
 std::uint32_t record_u32(record_ref record, std::size_t field_offset);
+
+// A hint that a referenced record is wanted soon.
+inline void prefetch_record(record_ref record)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(record);
+#else
+    (void)record;
+#endif
+}

@@ -32,7 +32,10 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
     const std::uint32_t count = symbol_count(symtab);
     const image_view symbols = section_contents(image, symtab).value_or(image_view{});
     function_symbol batch[BATCH];
+    std::uint32_t st_name[BATCH];
     for (std::uint32_t j = 0; j < count;) {
+        // The next BATCH functions: ask for their names first, then hash them once they are
+        // on their way, then ask for their buckets.
         std::uint32_t found = 0;
         for (; j < count && found < BATCH; ++j) {
             const std::optional<fixed_record<ELF32_SYM_SIZE>> record =
@@ -40,8 +43,13 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
             const Elf32_Sym sym = record ? decode_symbol(*record) : Elf32_Sym{};
             if (elf32_st_type(sym.st_info) != STT_FUNC)
                 continue;
-            function_symbol& f = batch[found++];
-            f = {j, read_name(image, strtab, sym.st_name), 0};
+            st_name[found] = sym.st_name;
+            batch[found++].symbol = j;
+            prefetch_bytes(image, std::uint64_t{strtab.sh_offset} + sym.st_name);
+        }
+        for (std::uint32_t k = 0; k < found; ++k) {
+            function_symbol& f = batch[k];
+            f.name = read_name(image, strtab, st_name[k]);
             if (f.name) {
                 f.bucket = hash_table_index(symbol_table, *f.name);
                 hash_table_prefetch(symbol_table, f.bucket);
