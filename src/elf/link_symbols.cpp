@@ -11,13 +11,15 @@ namespace {
 
 constexpr const char* INPUT = "link file";
 
-// Names are hashed this many symbols ahead of their insertion and their buckets prefetched:
-// at a million functions the bucket array is far bigger than the caches, and waiting for each
-// bucket in turn took half of the stage.
+// Functions are taken in batches: their names are prefetched, then hashed, then their buckets
+// prefetched, before the first of them is entered. At a million functions the buckets and
+// names are far bigger than the caches; reading ahead took the whole run from 216 to 135 ms
+// (16 or 64 at a time did no better).
 constexpr std::uint32_t BATCH = 32;
 
 struct function_symbol {
     std::uint32_t symbol;
+    std::uint32_t st_name;
     std::optional<std::string_view> name;
     std::int32_t bucket;
 };
@@ -32,7 +34,6 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
     const std::uint32_t count = symbol_count(symtab);
     const image_view symbols = section_contents(image, symtab).value_or(image_view{});
     function_symbol batch[BATCH];
-    std::uint32_t st_name[BATCH];
     for (std::uint32_t j = 0; j < count;) {
         // The next BATCH functions: ask for their names first, then hash them once they are
         // on their way, then ask for their buckets.
@@ -43,13 +44,12 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
             const Elf32_Sym sym = record ? decode_symbol(*record) : Elf32_Sym{};
             if (elf32_st_type(sym.st_info) != STT_FUNC)
                 continue;
-            st_name[found] = sym.st_name;
-            batch[found++].symbol = j;
+            batch[found++] = {j, sym.st_name, std::nullopt, 0};
             prefetch_bytes(image, std::uint64_t{strtab.sh_offset} + sym.st_name);
         }
         for (std::uint32_t k = 0; k < found; ++k) {
             function_symbol& f = batch[k];
-            f.name = read_name(image, strtab, st_name[k]);
+            f.name = read_name(image, strtab, f.st_name);
             if (f.name) {
                 f.bucket = hash_table_index(symbol_table, *f.name);
                 hash_table_prefetch(symbol_table, f.bucket);
@@ -58,8 +58,7 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
         for (std::uint32_t k = 0; k < found; ++k) {
             const function_symbol& f = batch[k];
             if (!f.name) {
-                const Elf32_Sym sym = read_symbol(image, symtab, f.symbol).value_or(Elf32_Sym{});
-                symbol_name(image, strtab, sym.st_name, index, f.symbol, INPUT); // reports it
+                symbol_name(image, strtab, f.st_name, index, f.symbol, INPUT); // reports it
                 result = STAGE_FAILED;
                 continue;
             }
