@@ -146,8 +146,9 @@ std::string machine_description()
     struct utsname u {};
     uname(&u);
     std::ostringstream s;
+    const double memory_gib = std::strtod(first_line_with("/proc/meminfo", "MemTotal").c_str(), nullptr) / (1 << 20);
     s << first_line_with("/proc/cpuinfo", "model name") << ", " << sysconf(_SC_NPROCESSORS_ONLN) << " cores, "
-      << first_line_with("/proc/meminfo", "MemTotal") << " memory; " << u.sysname << " " << u.release
+      << static_cast<int>(memory_gib + 0.5) << " GiB memory; " << u.sysname << " " << u.release
       << "; compiler " << __VERSION__;
     return s.str();
 }
