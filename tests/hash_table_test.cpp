@@ -140,6 +140,10 @@ TEST(HashTable, ZeroBucketsFindNothingAndAbsentTableFindsNothing)
     EXPECT_EQ(hash_table_lookup(g.table, "k_print"), nullptr);
     EXPECT_EQ(hash_table_remove(g.table, "k_print"), -1);
     EXPECT_EQ(hash_table_lookup(nullptr, "k_print"), nullptr);
+    // No bucket can hold an entry: refused, not written anywhere.
+    EXPECT_EQ(hash_table_insert(g.table, "k_print", &v1), -1);
+    EXPECT_EQ(hash_table_insert_at(g.table, 0, "k_print", &v1), -1);
+    EXPECT_EQ(hash_table_lookup(g.table, "k_print"), nullptr);
 }
 
 TEST(HashTable, KeepsItsOwnCopyOfEachName)

@@ -1,6 +1,7 @@
 #include "symtab/hash_table.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -134,6 +135,8 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
     }
     if (table->arena[block].start == nullptr) {
         const std::uint64_t size = block_end(block) - block_first(block);
+        if (size > SIZE_MAX / sizeof(std::uint32_t)) // a block bigger than the address space
+            return 0;
         const memory_block got = allocate_block(static_cast<std::size_t>(size) * sizeof(std::uint32_t), false);
         if (got.start == nullptr)
             return 0;
@@ -177,12 +180,16 @@ hash_table* hash_table_create(std::int32_t bucket_count)
 
 int hash_table_insert(hash_table* table, const char* name, const void* value)
 {
+    if (table->bucket_count <= 0)
+        return -1;
     const std::string_view key(name);
     return hash_table_insert_at(table, hash_table_index(table, key), key, value);
 }
 
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value)
 {
+    if (table->bucket_count <= 0) // no bucket to hold the entry
+        return -1;
     const std::uint64_t words = NAME_WORD + (std::uint64_t{name.size()} + 1 + 3) / 4;
     const std::uint64_t position = place_entry(table, words);
     if (position == 0)

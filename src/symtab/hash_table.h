@@ -40,8 +40,8 @@ struct hash_table {
 // A count of 0 gives a table without buckets.
 hash_table* hash_table_create(std::int32_t bucket_count);
 
-// 0 on success; -1 when the entry cannot be allocated (the table is then as it was). The
-// table must have at least one bucket.
+// 0 on success; -1 when the entry cannot be allocated or the table has no bucket (the table
+// is then as it was).
 int hash_table_insert(hash_table* table, const char* name, const void* value);
 
 // The value of the newest entry whose whole name equals `name`, or nullptr. An absent
