@@ -8,7 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -201,6 +209,55 @@ TEST_F(stage_test, NameRunningToTheEndOfTheBufferIsRejected)
               "link file: section 1 symbol 2: name at st_name 0x4 runs to the end of the file without a NUL\n");
     EXPECT_EQ(value_of("f0"), 0x10u);
 }
+
+#if defined(__linux__)
+// Runs out of address space part way through a big symbol table, in a child process: the
+// trace line of the insert that failed is the last one, right before "out of memory", and
+// every function traced before it is in the table, however far ahead names are read.
+TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
+{
+    EXPECT_EXIT(
+        {
+            std::vector<link_symbol> syms;
+            for (int i = 0; i < 200000; ++i)
+                syms.push_back({std::string(100, 'k') + std::to_string(i), 0x1000u + 4 * i});
+            const bytes link = make_link_file(syms);
+            const char* out_path = "stage_oom_trace.txt";
+            if (std::freopen(out_path, "w", stdout) == nullptr)
+                std::exit(3);
+            struct rlimit limit {};
+            getrlimit(RLIMIT_AS, &limit);
+            const struct rlimit unlimited = limit;
+            FILE* statm = std::fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1)
+                std::exit(4);
+            std::fclose(statm);
+            limit.rlim_cur = pages * 4096 + (12u << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            debug_flag = 1;
+            const int result = collect_link_symbols(image_view{link.data(), link.size()});
+            setrlimit(RLIMIT_AS, &unlimited);
+            std::fflush(stdout);
+            std::ifstream in(out_path);
+            const std::string text(std::istreambuf_iterator<char>(in), {});
+            std::remove(out_path);
+            std::size_t traces = 0;
+            for (std::size_t at = 0; (at = text.find("hash_table_insert symbol ", at)) != std::string::npos; ++at)
+                ++traces;
+            std::size_t entries = 0;
+            for (std::int32_t b = 0; b < symbol_table->bucket_count; ++b)
+                for (std::uint32_t at = symbol_table->buckets[b]; at != 0; at = hash_table_entry(symbol_table, at).next)
+                    ++entries;
+            const bool ends_right = text.size() > 14 && text.compare(text.size() - 14, 14, "out of memory\n") == 0;
+            std::exit(result == STAGE_OUT_OF_MEMORY && ends_right && traces == entries + 1 && entries > 1000 &&
+                              entries < syms.size()
+                          ? 0
+                          : 5);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 // The module stage in-process: what it leaves in the buffer.
 class module_stage_test : public stage_test {
