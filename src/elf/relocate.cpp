@@ -4,55 +4,166 @@
 #include "elf/link_symbols.h"
 #include "elf/section_walk.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
 
 constexpr const char* INPUT = "linked image";
 
-// Fills the jump slots of REL section `index`, whose contents lie inside the image.
-// Every record is read from the buffer as it stands when it is reached.
+// Relocations are read this many ahead: their names are hashed, the buckets and first entries
+// of their chains prefetched, the names looked up and the symbols found prefetched, before the
+// first of them is handled. At a million functions a lookup otherwise waited for three cache
+// misses in turn (bucket, entry, the link file's symbol).
+constexpr std::uint32_t BATCH = 32;
+
+// What one relocation asks for, as read from the buffer.
+struct slot_request {
+    enum class kind : std::uint8_t { other_type, bad_symbol, has_value, bad_name, lookup };
+    kind what = kind::other_type;
+    Elf32_Rel r{};
+    std::uint32_t sym_index = 0;
+    std::uint32_t st_name = 0;
+    std::string_view name;
+    std::int32_t bucket = 0;
+    record_ref found = nullptr; // looked up ahead, for a request read ahead
+};
+
+// The bytes that reading requests looked at, as one span [from, to).
+struct bytes_read {
+    std::uint64_t from = UINT64_MAX, to = 0;
+    void add(std::uint64_t at, std::uint64_t length)
+    {
+        from = std::min(from, at);
+        to = std::max(to, at + length);
+    }
+    bool overlaps(std::uint64_t at, std::uint64_t length) const { return at < to && from < at + length; }
+};
+
+bool table_usable() { return symbol_table != nullptr && symbol_table->bucket_count > 0; }
+
+slot_request read_request(image_view image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab,
+                          const Elf32_Shdr& strtab, std::uint32_t j, bytes_read& seen)
+{
+    slot_request q;
+    q.r = read_relocation(image, rel, j).value_or(Elf32_Rel{});
+    seen.add(std::uint64_t{rel.sh_offset} + std::uint64_t{j} * ELF32_REL_SIZE, ELF32_REL_SIZE);
+    if (elf32_r_type(q.r.r_info) != R_ARM_JUMP_SLOT)
+        return q;
+    q.sym_index = elf32_r_sym(q.r.r_info);
+    const std::optional<Elf32_Sym> sym = read_symbol(image, symtab, q.sym_index);
+    if (!sym) {
+        q.what = slot_request::kind::bad_symbol;
+        return q;
+    }
+    seen.add(std::uint64_t{symtab.sh_offset} + std::uint64_t{q.sym_index} * ELF32_SYM_SIZE, ELF32_SYM_SIZE);
+    if (sym->st_value != 0) {
+        q.what = slot_request::kind::has_value;
+        return q;
+    }
+    q.st_name = sym->st_name;
+    const std::uint64_t name_at = std::uint64_t{strtab.sh_offset} + sym->st_name;
+    const std::optional<std::string_view> name = read_name(image, strtab, sym->st_name);
+    if (!name) {
+        q.what = slot_request::kind::bad_name;
+        if (name_at < image.size()) // looked for a NUL up to the end
+            seen.add(name_at, image.size() - name_at);
+        return q;
+    }
+    seen.add(name_at, name->size() + 1);
+    q.what = slot_request::kind::lookup;
+    q.name = *name;
+    if (table_usable())
+        q.bucket = hash_table_index(symbol_table, q.name);
+    return q;
+}
+
+void look_up(slot_request& q)
+{
+    if (q.what == slot_request::kind::lookup && table_usable())
+        q.found = hash_table_lookup_at(symbol_table, q.bucket, q.name);
+}
+
+// Handles one request; false when its slot stays unfilled. `written` tells whether the slot
+// was written.
+bool handle_request(image_span image, const slot_request& q, std::uint32_t index, std::uint32_t j,
+                    const Elf32_Shdr& strtab, std::uint32_t symtab_index, bool& written)
+{
+    written = false;
+    switch (q.what) {
+    case slot_request::kind::other_type:
+    case slot_request::kind::has_value:
+        return true;
+    case slot_request::kind::bad_symbol:
+        std::printf("%s: section %u relocation %u: symbol %u is outside symbol section %u\n", INPUT, index, j,
+                    q.sym_index, symtab_index);
+        return false;
+    case slot_request::kind::bad_name:
+        symbol_name(image, strtab, q.st_name, symtab_index, q.sym_index, INPUT); // reports it
+        return false;
+    case slot_request::kind::lookup:
+        break;
+    }
+    const record_ref found = q.found;
+    if (found == nullptr) {
+        std::printf("relocate symbol %s failed\n", q.name.data());
+        return false;
+    }
+    const std::uint32_t value = referenced_st_value(found);
+    if (!range_inside(image.size(), q.r.r_offset, 4)) {
+        std::printf("relocate symbol %s failed: offset 0x%x is outside the image\n", q.name.data(), q.r.r_offset);
+        return false;
+    }
+    if (debug_flag == 1)
+        std::printf("relocate symbol %s--0x%x\n", q.name.data(), value);
+    write_u32(image, q.r.r_offset, value);
+    written = true;
+    return true;
+}
+
+// Fills the jump slots of REL section `index`, whose contents lie inside the image. Every
+// record is taken from the buffer as it stands when its relocation is reached: when a slot
+// is written over bytes that the batch read ahead (a slot inside a relocation, symbol or name
+// still to come, which no linker makes), the rest of the batch is read again.
 bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
                 std::uint32_t index, std::uint32_t symtab_index)
 {
     bool filled_all = true;
     const std::uint32_t count = relocation_count(rel);
-    for (std::uint32_t j = 0; j < count; ++j) {
-        const Elf32_Rel r = read_relocation(image, rel, j).value_or(Elf32_Rel{});
-        if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
-            continue;
-        const std::uint32_t sym_index = elf32_r_sym(r.r_info);
-        const std::optional<Elf32_Sym> sym = read_symbol(image, symtab, sym_index);
-        if (!sym) {
-            std::printf("%s: section %u relocation %u: symbol %u is outside symbol section %u\n", INPUT, index,
-                        j, sym_index, symtab_index);
-            filled_all = false;
-            continue;
+    slot_request batch[BATCH];
+    for (std::uint32_t first = 0; first < count; first += BATCH) {
+        const std::uint32_t n = std::min(BATCH, count - first);
+        bytes_read seen;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            batch[k] = read_request(image, rel, symtab, strtab, first + k, seen);
+            if (batch[k].what == slot_request::kind::lookup && table_usable())
+                hash_table_prefetch(symbol_table, batch[k].bucket);
         }
-        if (sym->st_value != 0)
-            continue;
-        const std::optional<std::string_view> name =
-            symbol_name(image, strtab, sym->st_name, symtab_index, sym_index, INPUT);
-        if (!name) {
-            filled_all = false;
-            continue;
+        if (table_usable()) {
+            for (std::uint32_t k = 0; k < n; ++k)
+                if (batch[k].what == slot_request::kind::lookup)
+                    hash_table_prefetch_chain(symbol_table, batch[k].bucket);
+            for (std::uint32_t k = 0; k < n; ++k) {
+                look_up(batch[k]);
+                if (batch[k].found != nullptr)
+                    prefetch_record(batch[k].found);
+            }
         }
-        const record_ref found = hash_table_lookup(symbol_table, name->data());
-        if (found == nullptr) {
-            std::printf("relocate symbol %s failed\n", name->data());
-            filled_all = false;
-            continue;
+        bool reread = false;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            bytes_read ignored;
+            slot_request q = batch[k];
+            if (reread) {
+                q = read_request(image, rel, symtab, strtab, first + k, ignored);
+                look_up(q);
+            }
+            bool written = false;
+            if (!handle_request(image, q, index, first + k, strtab, symtab_index, written))
+                filled_all = false;
+            if (written && seen.overlaps(q.r.r_offset, 4))
+                reread = true;
         }
-        const std::uint32_t value = referenced_st_value(found);
-        if (!range_inside(image.size(), r.r_offset, 4)) {
-            std::printf("relocate symbol %s failed: offset 0x%x is outside the image\n", name->data(),
-                        r.r_offset);
-            filled_all = false;
-            continue;
-        }
-        if (debug_flag == 1)
-            std::printf("relocate symbol %s--0x%x\n", name->data(), value);
-        write_u32(image, r.r_offset, value);
     }
     return filled_all;
 }

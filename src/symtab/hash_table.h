@@ -1,41 +1,75 @@
 // A chained hash table from a NUL-terminated name to an untyped reference.
 // The table owns copies of the names; it never owns or inspects the values.
 // Sized once at creation: no resizing, no rehashing.
+//
+// Layout, chosen by measurement on a million-function link file: the entries and their name
+// copies share one arena (a 12-byte head, then the name and its NUL, padded to 4 bytes), and
+// a chain links entries by their 32-bit position in it. Against a heap block per entry and
+// per name with 8-byte buckets this halves the memory, saves two allocations per entry, and
+// puts a name in the same cache line as the entry that leads to it. The arena grows by
+// blocks that double in size and never move (moving ones lost their huge pages).
 #pragma once
+
+#include "platform/memory_block.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
+// An entry as read back from the table (see hash_table_entry).
 struct hash_entry {
-    char* name;        // the table's own copy, NUL included
-    const void* value; // the caller's reference, stored as passed
-    hash_entry* next;  // next entry of the same chain, newest first
+    const char* name;   // the table's own copy, NUL-terminated
+    const void* value;  // the caller's reference, stored as passed
+    std::uint32_t next; // position of the next entry of the same chain (newest first); 0 ends it
 };
 
+// Arena block k holds positions ARENA_FIRST_BLOCK * (2^k - 1) up to the next block's first.
+constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 18; // 256 Ki words, 1 MiB
+constexpr unsigned ARENA_BLOCKS = 15;             // enough for every 32-bit position
+
 struct hash_table {
-    hash_entry** buckets;
+    std::uint32_t* buckets;   // position of each chain's newest entry; 0 for an empty chain
     std::int32_t bucket_count;
+    std::uint64_t reciprocal; // floor(2^64 / bucket_count), for the bucket index
+    std::uint64_t arena_used; // the next free position (position 0 is never an entry)
+    memory_block bucket_block;
+    memory_block arena[ARENA_BLOCKS]; // of 4-byte words; absent until needed
 };
 
 // A new table with every bucket empty, or nullptr when memory cannot be had.
 // A count of 0 gives a table without buckets.
 hash_table* hash_table_create(std::int32_t bucket_count);
 
-// 0 on success; -1 when the entry or its name copy cannot be allocated (the table is
-// then as it was). The table must have at least one bucket.
+// 0 on success; -1 when the entry cannot be allocated or the table has no bucket (the table
+// is then as it was).
 int hash_table_insert(hash_table* table, const char* name, const void* value);
 
 // The value of the newest entry whose whole name equals `name`, or nullptr. An absent
 // table or one of 0 buckets finds nothing.
 const void* hash_table_lookup(const hash_table* table, const char* name);
 
-// 1 after unlinking and freeing the newest entry named `name`; -1 when there is none.
+// 1 after unlinking the newest entry named `name`; -1 when there is none. Its space in the
+// arena is given back with the table.
 int hash_table_remove(hash_table* table, const char* name);
 
-// Frees every entry, every name copy, the buckets and the table; the values are left
+// Frees the entries, the name copies, the buckets and the table; the values are left
 // alone. Returns 1.
 int hash_table_destroy(hash_table* table);
 
 // The bucket index: h <- (h * 16 + b) mod bucket_count for each byte b of the name.
 // bucket_count must be at least 1.
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count);
+
+// The entry at `position` (a bucket's or an entry's `next`, not 0).
+hash_entry hash_table_entry(const hash_table* table, std::uint32_t position);
+
+// For callers that enter or look up many names in a row: hash a batch of names first and
+// prefetch their buckets, then insert or look up each one at its index, in order. `name`
+// is the whole name, without its NUL; `name.data()` must be NUL-terminated. The table must
+// have at least one bucket.
+std::int32_t hash_table_index(const hash_table* table, std::string_view name);
+void hash_table_prefetch(const hash_table* table, std::int32_t index);
+// Prefetches the newest entry of bucket `index`'s chain (once its bucket is in cache).
+void hash_table_prefetch_chain(const hash_table* table, std::int32_t index);
+int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
+const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name);
