@@ -86,6 +86,8 @@ bytes elf_writer::finish() const
         put_u32(out, at + SH_OFFSET, s.offset);
         put_u32(out, at + SH_SIZE, s.size);
         put_u32(out, at + SH_LINK, s.link);
+        put_u32(out, at + SH_FLAGS, s.flags);
+        put_u32(out, at + SH_ADDR, s.addr);
     }
     return out;
 }

@@ -39,6 +39,8 @@ struct section_spec {
     std::uint32_t offset = 0;
     std::uint32_t size = 0;
     std::uint32_t link = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t addr = 0;
 };
 
 class elf_writer {
@@ -65,7 +67,8 @@ constexpr std::uint32_t SHT_PROGBITS_ = 1, SHT_SYMTAB_ = 2, SHT_STRTAB_ = 3, SHT
 constexpr std::uint8_t R_ARM_ABS32_ = 2, R_ARM_GLOB_DAT_ = 21, R_ARM_JUMP_SLOT_ = 22, R_ARM_RELATIVE_ = 23;
 
 // Offsets of the ELF header and section header fields the tool reads.
-constexpr std::size_t E_SHOFF = 32, E_SHNUM = 48, SH_TYPE = 4, SH_OFFSET = 16, SH_SIZE = 20, SH_LINK = 24;
+constexpr std::size_t E_SHOFF = 32, E_SHNUM = 48, SH_TYPE = 4, SH_FLAGS = 8, SH_ADDR = 12, SH_OFFSET = 16, SH_SIZE = 20,
+                      SH_LINK = 24;
 std::size_t section_header_at(const bytes& image, std::uint32_t index);
 
 struct link_symbol {

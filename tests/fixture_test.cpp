@@ -17,7 +17,8 @@ struct slot_expectation {
     std::uint32_t offset = 0;
     std::string name;
     std::uint32_t value = 0;
-    std::string outcome; // fill, keep, missing or outside
+    std::string outcome; // fill, keep, missing, outside or misplaced
+    std::string section; // for misplaced: the section, its address and its offset
 };
 
 struct fixture {
@@ -64,6 +65,7 @@ std::vector<fixture> load_manifest()
             slot_expectation s;
             std::string offset, value;
             words >> offset >> s.name >> value >> s.outcome;
+            std::getline(words >> std::ws, s.section);
             s.offset = hex(offset);
             s.value = value == "-" ? 0 : hex(value);
             f.slots.push_back(s);
@@ -98,6 +100,13 @@ std::string expected_report(const fixture& f, bool trace)
             out += format("relocate symbol %s failed\n", s.name, 0);
         else if (s.outcome == "outside")
             out += format("relocate symbol %s failed: offset 0x%x is outside the image\n", s.name, s.offset);
+        else if (s.outcome == "misplaced") {
+            std::istringstream where(s.section);
+            std::string index, address, offset;
+            where >> index >> address >> offset;
+            out += format("relocate symbol %s failed: offset 0x%x lies in section ", s.name, s.offset) + index +
+                   ", whose address " + address + " is not its file offset " + offset + "\n";
+        }
     }
     return out + (f.status == 0 ? "relocation sucessfully\n" : "relocation failed\n");
 }

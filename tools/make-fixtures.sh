@@ -5,14 +5,16 @@
 # from modweld:
 #
 #   fixture NAME LINK_FILE LINKED_IMAGE   one per module
-#   layout identity|default               whether allocated sections sit at address == offset
+#   layout identity|default|shifted       whether allocated sections sit at address == offset
 #   functions N                           STT_FUNC symbols in the link file's .symtab
 #   slot OFFSET NAME VALUE OUTCOME        one per R_ARM_JUMP_SLOT, in readelf -r order
 #   status 0|1                            0 when every slot is filled or kept
 #
 # OUTCOME: fill (the link file's last STT_FUNC of that name gives VALUE), keep (the
 # module's symbol has a value: the slot stays as linked), missing (no such function in
-# the link file), outside (found, but the 4 bytes at OFFSET are past the end of the file).
+# the link file), outside (found, but the 4 bytes at OFFSET are past the end of the file),
+# misplaced SECTION ADDR OFF (found, but OFFSET lies in allocated section SECTION, whose
+# address ADDR is not its file offset OFF: writing the slot there would corrupt the module).
 #
 # Tools: clang and ld.lld (or ld.lld-14), arm-none-eabi-gcc/-g++/-ld (Debian packages
 # gcc-arm-none-eabi, binutils-arm-none-eabi) and GNU readelf. The committed files were
@@ -76,6 +78,7 @@ expect() {
     exit 1
   fi
   "$READELF" -sW "$out/$link" >"$tmp/symbols"
+  "$READELF" -SW "$image" >"$tmp/sections"
   "$READELF" -rW "$image" >"$tmp/relocations"
   size=$(wc -c <"$image")
   echo "fixture $name $link $name.so" >>"$manifest"
@@ -88,9 +91,22 @@ expect() {
       return n
     }
     function short(hex) { sub(/^0+/, "", hex); return "0x" (hex == "" ? "0" : hex) }
-    FNR == NR {
+    FILENAME == ARGV[1] {
       if ($0 ~ /^Symbol table /) in_symtab = ($0 ~ /\.symtab/)
       else if (in_symtab && $4 == "FUNC") { ++functions; if (NF >= 8) value[$8] = $2 }
+      next
+    }
+    FILENAME == ARGV[2] {
+      # [Nr] Name Type Addr Off Size ES Flg Lk Inf Al; the null section has no name.
+      if ($0 !~ /^ *\[ *[0-9]+\]/) next
+      line = $0; sub(/^ *\[ *[0-9]+\] */, "", line)
+      n = split(line, f, " ")
+      if (n < 10) next
+      if (f[7] ~ /A/ && f[2] != "NOBITS" && number(f[5]) > 0 && number(f[3]) != number(f[4])) {
+        shifted_from[++shifted] = number(f[3]); shifted_to[shifted] = number(f[3]) + number(f[5])
+        shifted_at[shifted] = substr($0, index($0, "[") + 1); sub(/\].*/, "", shifted_at[shifted])
+        shifted_at[shifted] = (shifted_at[shifted] + 0) " " short(f[3]) " " short(f[4])
+      }
       next
     }
     !printed { print "functions " (functions + 0); printed = 1 }
@@ -99,10 +115,13 @@ expect() {
       else if (!($5 in value)) outcome = "missing"
       else if (number($1) + 4 > size) outcome = "outside"
       else outcome = "fill"
-      print "slot", short($1), $5, outcome == "fill" || outcome == "outside" ? short(value[$5]) : "-", outcome
+      where = ""
+      for (k = 1; outcome == "fill" && k <= shifted; ++k)
+        if (number($1) >= shifted_from[k] && number($1) < shifted_to[k]) { outcome = "misplaced"; where = " " shifted_at[k] }
+      print "slot", short($1), $5, outcome != "keep" && outcome != "missing" ? short(value[$5]) : "-", outcome where
       if (outcome != "fill" && outcome != "keep") failed = 1
     }
-    END { print "status " (failed ? 1 : 0) }' "$tmp/symbols" "$tmp/relocations" >>"$manifest"
+    END { print "status " (failed ? 1 : 0) }' "$tmp/symbols" "$tmp/sections" "$tmp/relocations" >>"$manifest"
 }
 
 # Modules. "default" links keep the linker's page size: their slots lie outside the file.
@@ -155,6 +174,12 @@ expect gnu-long-calls gnu-target.elf identity
 
 "${GNU}ld" -shared "$tmp/gnu-arm.o" -o "$out/gnu-default.so"
 expect gnu-default gnu-target.elf default
+
+# A page size that is not 1 shifts GNU ld's writable segment 4 bytes above its file offset
+# when the read-only part ends unaligned: the slots still lie inside the file, at the wrong
+# places.
+"${GNU}ld" -shared -z max-page-size=4 "$tmp/gnu-arm.o" -o "$out/gnu-shifted.so"
+expect gnu-shifted gnu-target.elf shifted
 
 mv "$manifest" "$out/manifest.txt"
 echo "make-fixtures: wrote $(grep -c '^fixture ' "$out/manifest.txt") fixtures to tests/fixtures"

@@ -36,8 +36,8 @@ std::optional<Elf32_Shdr> read_section_header(image_view image, const Elf32_Ehdr
     const std::uint64_t at = std::uint64_t{ehdr.e_shoff} + std::uint64_t{index} * ELF32_SHDR_SIZE;
     if (index >= ehdr.e_shnum || !range_inside(image.size(), at, ELF32_SHDR_SIZE))
         return std::nullopt;
-    return Elf32_Shdr{*read_u32(image, at + 4), *read_u32(image, at + 16), *read_u32(image, at + 20),
-                      *read_u32(image, at + 24)};
+    return Elf32_Shdr{*read_u32(image, at + 4),  *read_u32(image, at + 16), *read_u32(image, at + 20),
+                      *read_u32(image, at + 24), *read_u32(image, at + 8),  *read_u32(image, at + 12)};
 }
 
 bool section_contents_inside(image_view image, const Elf32_Shdr& shdr)

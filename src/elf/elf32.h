@@ -18,6 +18,8 @@ constexpr std::size_t EI_CLASS = 4;
 constexpr std::uint8_t ELFCLASS32 = 1;
 constexpr std::uint32_t SHT_SYMTAB = 2;
 constexpr std::uint32_t SHT_REL = 9;
+constexpr std::uint32_t SHT_NOBITS = 8;
+constexpr std::uint32_t SHF_ALLOC = 2;
 constexpr std::uint8_t STT_FUNC = 2;
 constexpr std::uint8_t R_ARM_JUMP_SLOT = 22;
 
@@ -31,6 +33,9 @@ struct Elf32_Shdr {
     std::uint32_t sh_offset;
     std::uint32_t sh_size;
     std::uint32_t sh_link;
+    // Read only to tell whether a jump slot's address is also its file offset.
+    std::uint32_t sh_flags = 0;
+    std::uint32_t sh_addr = 0;
 };
 
 struct Elf32_Sym {

@@ -3,10 +3,12 @@
 #include "cli/debug_flag.h"
 #include "elf/link_symbols.h"
 #include "elf/section_walk.h"
+#include "elf/slot_layout.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -88,7 +90,8 @@ void look_up(slot_request& q)
 // Handles one request; false when its slot stays unfilled. `written` tells whether the slot
 // was written.
 bool handle_request(image_span image, const slot_request& q, std::uint32_t index, std::uint32_t j,
-                    const Elf32_Shdr& strtab, std::uint32_t symtab_index, bool& written)
+                    const Elf32_Shdr& strtab, std::uint32_t symtab_index,
+                    const std::vector<misplaced_section>& misplaced, bool& written)
 {
     written = false;
     switch (q.what) {
@@ -115,6 +118,12 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
         std::printf("relocate symbol %s failed: offset 0x%x is outside the image\n", q.name.data(), q.r.r_offset);
         return false;
     }
+    if (const misplaced_section* m = misplaced_section_at(misplaced, q.r.r_offset)) {
+        std::printf("relocate symbol %s failed: offset 0x%x lies in section %u, whose address 0x%x is not its "
+                    "file offset 0x%x\n",
+                    q.name.data(), q.r.r_offset, m->index, m->sh_addr, m->sh_offset);
+        return false;
+    }
     if (debug_flag == 1)
         std::printf("relocate symbol %s--0x%x\n", q.name.data(), value);
     write_u32(image, q.r.r_offset, value);
@@ -127,7 +136,7 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
 // is written over bytes that the batch read ahead (a slot inside a relocation, symbol or name
 // still to come, which no linker makes), the rest of the batch is read again.
 bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
-                std::uint32_t index, std::uint32_t symtab_index)
+                std::uint32_t index, std::uint32_t symtab_index, const std::vector<misplaced_section>& misplaced)
 {
     bool filled_all = true;
     const std::uint32_t count = relocation_count(rel);
@@ -159,7 +168,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
                 look_up(q);
             }
             bool written = false;
-            if (!handle_request(image, q, index, first + k, strtab, symtab_index, written))
+            if (!handle_request(image, q, index, first + k, strtab, symtab_index, misplaced, written))
                 filled_all = false;
             if (written && seen.overlaps(q.r.r_offset, 4))
                 reread = true;
@@ -181,6 +190,12 @@ int relocate_module(image_span image)
     if (!ehdr)
         return 1;
 
+    std::vector<misplaced_section> misplaced;
+    if (!find_misplaced_sections(image, *ehdr, misplaced)) {
+        std::fputs("out of memory\n", stdout);
+        return 1;
+    }
+
     bool failed = false;
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr rel = section_at(image, *ehdr, i);
@@ -200,7 +215,7 @@ int relocate_module(image_span image)
             failed = true;
             continue;
         }
-        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link))
+        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, misplaced))
             failed = true;
     }
     return failed ? 1 : 0;

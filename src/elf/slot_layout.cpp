@@ -1,0 +1,41 @@
+#include "elf/slot_layout.h"
+
+#include <algorithm>
+#include <new>
+
+bool find_misplaced_sections(image_view image, const Elf32_Ehdr& ehdr, std::vector<misplaced_section>& found)
+{
+    found.clear();
+    try {
+        for (std::uint32_t i = 0; i < ehdr.e_shnum; ++i) {
+            const std::optional<Elf32_Shdr> s = read_section_header(image, ehdr, i);
+            if (!s || (s->sh_flags & SHF_ALLOC) == 0 || s->sh_type == SHT_NOBITS || s->sh_size == 0 ||
+                s->sh_addr == s->sh_offset)
+                continue;
+            found.push_back({s->sh_addr, std::uint64_t{s->sh_addr} + s->sh_size, i, s->sh_addr, s->sh_offset, 0});
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const misplaced_section& a, const misplaced_section& b) { return a.start < b.start; });
+    // Crafted tables may overlap: remember, at each place, which section so far reaches furthest.
+    std::uint32_t furthest = 0;
+    for (std::uint32_t k = 0; k < found.size(); ++k) {
+        if (found[k].end > found[furthest].end)
+            furthest = k;
+        found[k].reach = furthest;
+    }
+    return true;
+}
+
+const misplaced_section* misplaced_section_at(const std::vector<misplaced_section>& sections,
+                                              std::uint32_t address)
+{
+    const auto after = std::upper_bound(sections.begin(), sections.end(), std::uint64_t{address},
+                                        [](std::uint64_t a, const misplaced_section& s) { return a < s.start; });
+    if (after == sections.begin())
+        return nullptr;
+    const misplaced_section& candidate = sections[std::prev(after)->reach];
+    return address < candidate.end ? &candidate : nullptr;
+}
