@@ -14,7 +14,7 @@ constexpr const char* INPUT = "link file";
 // Enters the function symbols of symbol section `index`; the section's contents are known
 // to lie inside the image.
 int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
-                    std::uint32_t index)
+                    std::uint32_t index, walk_budget& budget)
 {
     int result = STAGE_OK;
     const std::uint32_t count = symbol_count(symtab);
@@ -22,7 +22,8 @@ int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr
         const Elf32_Sym sym = read_symbol(image, symtab, j).value_or(Elf32_Sym{});
         if (elf32_st_type(sym.st_info) != STT_FUNC)
             continue;
-        const std::optional<std::string_view> name = symbol_name(image, strtab, sym.st_name, index, j, INPUT);
+        const std::optional<std::string_view> name =
+            symbol_name(image, strtab, sym.st_name, index, j, INPUT, budget);
         if (!name) {
             result = STAGE_FAILED;
             continue;
@@ -50,11 +51,12 @@ int collect_link_symbols(image_view image)
         return STAGE_FAILED;
 
     int result = STAGE_OK;
+    walk_budget budget = make_walk_budget(image);
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr symtab = section_at(image, *ehdr, i);
         if (symtab.sh_type != SHT_SYMTAB)
             continue;
-        if (!contents_inside(image, symtab, i, INPUT)) {
+        if (!contents_inside(image, symtab, i, INPUT) || !take_contents(budget, image, symtab, i, INPUT)) {
             result = STAGE_FAILED;
             continue;
         }
@@ -69,7 +71,7 @@ int collect_link_symbols(image_view image)
             std::fputs("out of memory\n", stdout);
             return STAGE_OUT_OF_MEMORY;
         }
-        const int entered = enter_functions(image, symtab, *strtab, i);
+        const int entered = enter_functions(image, symtab, *strtab, i, budget);
         if (entered == STAGE_OUT_OF_MEMORY)
             return entered;
         if (entered != STAGE_OK)

@@ -13,7 +13,7 @@ constexpr const char* INPUT = "linked image";
 // Fills the jump slots of REL section `index`, whose contents lie inside the image.
 // Every record is read from the buffer as it stands when it is reached.
 bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
-                std::uint32_t index, std::uint32_t symtab_index)
+                std::uint32_t index, std::uint32_t symtab_index, walk_budget& budget)
 {
     bool filled_all = true;
     const std::uint32_t count = relocation_count(rel);
@@ -32,7 +32,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
         if (sym->st_value != 0)
             continue;
         const std::optional<std::string_view> name =
-            symbol_name(image, strtab, sym->st_name, symtab_index, sym_index, INPUT);
+            symbol_name(image, strtab, sym->st_name, symtab_index, sym_index, INPUT, budget);
         if (!name) {
             filled_all = false;
             continue;
@@ -71,11 +71,12 @@ int relocate_module(image_span image)
         return 1;
 
     bool failed = false;
+    walk_budget budget = make_walk_budget(image);
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr rel = section_at(image, *ehdr, i);
         if (rel.sh_type != SHT_REL)
             continue;
-        if (!contents_inside(image, rel, i, INPUT)) {
+        if (!contents_inside(image, rel, i, INPUT) || !take_contents(budget, image, rel, i, INPUT)) {
             failed = true;
             continue;
         }
@@ -89,7 +90,7 @@ int relocate_module(image_span image)
             failed = true;
             continue;
         }
-        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link))
+        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, budget))
             failed = true;
     }
     return failed ? 1 : 0;

@@ -42,15 +42,46 @@ bool contents_inside(image_view image, const Elf32_Shdr& shdr, std::uint32_t ind
     return false;
 }
 
+walk_budget make_walk_budget(image_view image)
+{
+    return walk_budget{image.size(), image.size() + NAME_ALLOWANCE};
+}
+
+bool take_contents(walk_budget& budget, image_view image, const Elf32_Shdr& shdr, std::uint32_t index,
+                   const char* input)
+{
+    if (shdr.sh_size <= budget.contents_left) {
+        budget.contents_left -= shdr.sh_size;
+        return true;
+    }
+    std::printf("%s: section %u: sh_size 0x%x would make the sections walked so far larger than the file "
+                "(%zu bytes); they overlap\n",
+                input, index, shdr.sh_size, image.size());
+    return false;
+}
+
 std::optional<std::string_view> symbol_name(image_view image, const Elf32_Shdr& strtab,
                                             std::uint32_t st_name, std::uint32_t section,
-                                            std::uint32_t symbol, const char* input)
+                                            std::uint32_t symbol, const char* input, walk_budget& budget)
 {
-    const std::optional<std::string_view> name = read_name(image, strtab, st_name);
-    if (!name) {
-        const bool starts_inside = std::uint64_t{strtab.sh_offset} + st_name < image.size();
-        std::printf("%s: section %u symbol %u: name at st_name 0x%x %s\n", input, section, symbol, st_name,
-                    starts_inside ? "runs to the end of the file without a NUL" : "is outside the file");
+    if (budget.names_left == 0)
+        return std::nullopt;
+    const std::optional<std::string_view> name = read_name(image, strtab, st_name, budget.names_left);
+    if (name) {
+        budget.names_left -= name->size() + 1;
+        return name;
     }
-    return name;
+    const std::uint64_t start = std::uint64_t{strtab.sh_offset} + st_name;
+    const std::uint64_t scanned = start < image.size() ? image.size() - start : 0;
+    if (scanned > budget.names_left) {
+        std::printf("%s: section %u symbol %u: the names read take more than %llu bytes (the file's size + "
+                    "64 MiB); no more names are read\n",
+                    input, section, symbol, static_cast<unsigned long long>(image.size() + NAME_ALLOWANCE));
+        budget.names_left = 0;
+        return std::nullopt;
+    }
+    budget.names_left -= scanned;
+    std::printf("%s: section %u symbol %u: name at st_name 0x%x %s\n", input, section, symbol, st_name,
+                scanned != 0 ? "runs to the end of the file without a NUL" : "is outside the file");
+    return std::nullopt;
 }
