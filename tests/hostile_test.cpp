@@ -28,10 +28,20 @@ std::string hex(std::uint64_t v)
     return buf;
 }
 
-std::uint16_t get_u16(const bytes& b, std::size_t at) { return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8); }
-std::uint32_t e_shnum(const bytes& b) { return get_u16(b, E_SHNUM); }
-std::uint32_t field(const bytes& b, std::uint32_t section, std::size_t at) { return get_u32(b, section_header_at(b, section) + at); }
-void set_field(bytes& b, std::uint32_t section, std::size_t at, std::uint32_t v) { put_u32(b, section_header_at(b, section) + at, v); }
+std::uint32_t e_shnum(const bytes& b)
+{
+    return b.at(E_SHNUM) | b.at(E_SHNUM + 1) << 8;
+}
+
+std::uint32_t field(const bytes& b, std::uint32_t section, std::size_t at)
+{
+    return get_u32(b, section_header_at(b, section) + at);
+}
+
+void set_field(bytes& b, std::uint32_t section, std::size_t at, std::uint32_t v)
+{
+    put_u32(b, section_header_at(b, section) + at, v);
+}
 
 std::uint32_t first_section(const bytes& b, std::uint32_t type)
 {
@@ -59,9 +69,9 @@ struct real_pair {
     std::uint32_t rel = first_section(image, SHT_REL_);
     std::uint32_t dynsym = field(image, rel, SH_LINK);
     std::uint32_t dynstr = field(image, dynsym, SH_LINK);
-    std::vector<std::string> imports;                                 // in relocation order
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> slots;       // r_offset, value
-    std::uint32_t function_symbol = 0;                                // .symtab index of imports[0]
+    std::vector<std::string> imports;                           // in relocation order
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> slots; // r_offset, value
+    std::uint32_t function_symbol = 0;                          // .symtab index of imports[0]
 
     real_pair()
     {
@@ -130,7 +140,8 @@ TEST_P(malformed_test, ReportsAndEndsCleanly)
     if (c.status != 0) {
         EXPECT_EQ(get("out.mo"), KEEP);
     } else {
-        EXPECT_EQ(get("out.mo"), expected_module(image, c.slots_filled ? pair().slots : decltype(pair().slots){}));
+        const auto no_slots = decltype(pair().slots){};
+        EXPECT_EQ(get("out.mo"), expected_module(image, c.slots_filled ? pair().slots : no_slots));
     }
 }
 
@@ -142,7 +153,6 @@ std::vector<hostile_case> either_input(which input)
     const real_pair& p = pair();
     const bool is_link = input == which::link_file;
     const std::string label = is_link ? "link file: " : "linked image: ";
-    const std::string tag = is_link ? "link file: " : "linked image: ";
     const std::uint32_t walked = is_link ? p.symtab : p.rel;
     const std::string then = is_link ? p.all_missing() : "relocation failed\n";
 
@@ -177,6 +187,23 @@ std::vector<hostile_case> either_input(which input)
         {"sh_size huge", input, [=](bytes& b) { set_field(b, walked, SH_SIZE, 0xfffffff0u); }, contents_line},
         {"sh_link past the table", input, [=](bytes& b) { set_field(b, walked, SH_LINK, e_shnum(b)); }, link_line},
         {"sh_link 0xFFFFFFFF", input, [=](bytes& b) { set_field(b, walked, SH_LINK, 0xffffffffu); }, link_line},
+        // The link file's names are then read from its symbol records: none is a real name.
+        // The linked image's symbols are read from its relocations, 16 bytes apart: a symbol
+        // index past half the entries is outside, and the others have st_value = an r_info.
+        {"sh_link naming the section itself", input, [=](bytes& b) { set_field(b, walked, SH_LINK, walked); },
+         [=](const bytes& b) {
+             if (is_link)
+                 return then;
+             std::string out;
+             for (std::uint32_t j = 0; j < field(b, walked, SH_SIZE) / 8; ++j) {
+                 const std::uint32_t sym = get_u32(b, field(b, walked, SH_OFFSET) + 8 * j + 4) >> 8;
+                 if (sym >= field(b, walked, SH_SIZE) / 16)
+                     out += label + "section " + std::to_string(walked) + " relocation " + std::to_string(j) +
+                            ": symbol " + std::to_string(sym) + " is outside symbol section " +
+                            std::to_string(walked) + "\n";
+             }
+             return out + then;
+         }},
     };
     for (const std::size_t size : {0, 1, 4, 5, 51, 52}) {
         cases.push_back({"file of " + std::to_string(size) + " bytes", input,
@@ -191,7 +218,7 @@ std::vector<hostile_case> either_input(which input)
                          }});
     }
     for (hostile_case& c : cases)
-        c.what = tag + c.what;
+        c.what = label + c.what;
     return cases;
 }
 
@@ -222,8 +249,8 @@ std::vector<hostile_case> name_cases()
         {"link file: st_name past the buffer", which::link_file,
          [=](bytes& b) { link_st_name(b, end_of(b, p.strtab)); },
          [=](const bytes& b) {
-             return outside("link file: ", p.symtab, p.function_symbol, end_of(b, p.strtab), OUTSIDE) + first_missing +
-                    "relocation failed\n";
+             return outside("link file: ", p.symtab, p.function_symbol, end_of(b, p.strtab), OUTSIDE) +
+                    first_missing + "relocation failed\n";
          }},
         {"link file: st_name 0xFFFFFFFF", which::link_file, [=](bytes& b) { link_st_name(b, 0xffffffffu); },
          [=](const bytes&) {
@@ -238,6 +265,12 @@ std::vector<hostile_case> name_cases()
          [=](const bytes& b) {
              return outside("link file: ", p.symtab, p.function_symbol, end_of(b, p.strtab) - 1, NO_NUL) +
                     first_missing + "relocation failed\n";
+         }},
+        {"linked image: st_name past its string section reads on into the next bytes", which::linked_image,
+         [=](bytes& b) { image_st_name(b, field(b, p.dynstr, SH_SIZE) + 1); },
+         [=](const bytes& b) {
+             return "relocate symbol " + name_at(b, p.dynstr, field(b, p.dynstr, SH_SIZE) + 1) +
+                    " failed\nrelocation failed\n";
          }},
         {"linked image: st_name past the buffer", which::linked_image,
          [=](bytes& b) { image_st_name(b, end_of(b, p.dynstr)); },
@@ -283,7 +316,8 @@ std::vector<hostile_case> slot_cases()
         auto offset = [back](const bytes& b) {
             return back == 0 ? 0xffffffffu : static_cast<std::uint32_t>(b.size() - back);
         };
-        cases.push_back({"linked image: r_offset " + (back == 0 ? std::string("0xFFFFFFFF") : "size - " + std::to_string(back)),
+        const std::string at = back == 0 ? std::string("0xFFFFFFFF") : "size - " + std::to_string(back);
+        cases.push_back({"linked image: r_offset " + at,
                          which::linked_image,
                          [=](bytes& b) { put_u32(b, field(b, p.rel, SH_OFFSET), offset(b)); },
                          [=](const bytes& b) {
@@ -422,7 +456,8 @@ TEST_F(hostile_run_test, NamesSharingOneLongRunStopTheLinkFileWalk)
     EXPECT_EQ(r.status, 1);
     const std::string line = "the names read take more than " + std::to_string(link.size() + (64u << 20)) +
                              " bytes (the file's size + 64 MiB); no more names are read\n";
-    EXPECT_EQ(r.out.rfind("link file: section " + std::to_string(symtab) + " symbol ", 0), 0u) << r.out.substr(0, 200);
+    EXPECT_EQ(r.out.rfind("link file: section " + std::to_string(symtab) + " symbol ", 0), 0u)
+        << r.out.substr(0, 200);
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out.substr(0, 200);
     EXPECT_EQ(r.out.substr(r.out.find(line) + line.size()), pair().all_missing());
     EXPECT_FALSE(exists("out.mo"));
@@ -448,8 +483,8 @@ TEST_F(hostile_run_test, SlotsSharingOneLongNameStopTheModuleWalk)
     const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
-    const std::string line = "linked image: section " + std::to_string(dynsym) +
-                             " symbol 1: the names read take more than " + std::to_string(image.size() + (64u << 20)) +
+    const std::string line = "linked image: section " + std::to_string(dynsym) + " symbol 1: the names read take " +
+                             "more than " + std::to_string(image.size() + (64u << 20)) +
                              " bytes (the file's size + 64 MiB); no more names are read\n";
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out.substr(0, 200);
     EXPECT_EQ(r.out.substr(r.out.size() - 18), "relocation failed\n");
@@ -476,8 +511,8 @@ TEST_F(hostile_run_test, RelocationSectionsPiledOnOneAnotherAreWalkedOnlyAsFarAs
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
     const std::size_t walked = image.size() / (ENTRIES * 8);
-    const std::string first = "linked image: section " + std::to_string(walked + 2) + ": sh_size " + hex(ENTRIES * 8) +
-                              " would make the sections walked so far larger than the file (" +
+    const std::string first = "linked image: section " + std::to_string(walked + 2) + ": sh_size " +
+                              hex(ENTRIES * 8) + " would make the sections walked so far larger than the file (" +
                               std::to_string(image.size()) + " bytes); they overlap\n";
     EXPECT_EQ(r.out.rfind(first, 0), 0u) << r.out.substr(0, 300);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), SECTIONS - 2 - walked + 1);
