@@ -65,6 +65,9 @@ int collect_link_symbols(image_view image)
             result = STAGE_FAILED;
             continue;
         }
+        // A later symbol table section starts afresh; nothing refers to the table it replaces.
+        if (symbol_table != nullptr)
+            hash_table_destroy(symbol_table);
         // The bucket count is bounded by the image's size: the contents were checked above.
         symbol_table = hash_table_create(static_cast<std::int32_t>(2 * symbol_count(symtab)));
         if (symbol_table == nullptr) {
