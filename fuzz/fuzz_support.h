@@ -12,8 +12,7 @@ using bytes = std::vector<std::uint8_t>;
 // Sends standard output to the null device: the stages print a line per problem.
 void silence_stdout();
 
-// Destroys the table the last input left (a table the stage itself replaced is kept until
-// the process ends by design and is suppressed in tests/lsan.supp).
+// Destroys the table the last input left.
 void reset_symbol_table();
 
 // Ends the process with a message on standard error when `condition` is false, so that

@@ -48,8 +48,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     seed "$target" "$corpus"
     status=0
-    LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
-        "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+    "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
         -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$log" | tail -n 1)
