@@ -55,6 +55,10 @@ TEST(ImageBytes, StringsNeedTheirNulInsideTheBuffer)
     EXPECT_FALSE(read_string(view(b), 3)); // runs to the end without a NUL
     EXPECT_FALSE(read_string(view(b), 5));
     EXPECT_FALSE(read_string(view(b), 0xffffffffu));
+    // A scan limit counts the NUL.
+    EXPECT_EQ(read_string(view(b), 0, 3), "ab");
+    EXPECT_FALSE(read_string(view(b), 0, 2));
+    EXPECT_FALSE(read_string(view(b), 2, 0));
 }
 
 bytes header(std::initializer_list<std::uint8_t> ident, std::size_t size = 52)

@@ -85,7 +85,7 @@ std::optional<Elf32_Rel> read_relocation(image_view image, const Elf32_Shdr& rel
 }
 
 std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab,
-                                          std::uint32_t st_name)
+                                          std::uint32_t st_name, std::uint64_t max_scan)
 {
-    return read_string(image, std::uint64_t{strtab.sh_offset} + st_name);
+    return read_string(image, std::uint64_t{strtab.sh_offset} + st_name, max_scan);
 }

@@ -95,6 +95,6 @@ std::uint32_t referenced_st_value(record_ref symbol);
 std::optional<Elf32_Rel> read_relocation(image_view image, const Elf32_Shdr& rel, std::uint32_t index);
 
 // The name at `st_name` in the string section `strtab` (read in place; it ends at the first
-// NUL, which must lie inside the image).
+// NUL, which must lie inside the image and within `max_scan` bytes).
 std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab,
-                                          std::uint32_t st_name);
+                                          std::uint32_t st_name, std::uint64_t max_scan = UINT64_MAX);

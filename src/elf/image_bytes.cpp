@@ -56,12 +56,12 @@ bool starts_with(image_view image, std::span<const std::uint8_t> prefix)
            (prefix.empty() || std::memcmp(image.data(), prefix.data(), prefix.size()) == 0);
 }
 
-std::optional<std::string_view> read_string(image_view image, std::uint64_t offset)
+std::optional<std::string_view> read_string(image_view image, std::uint64_t offset, std::uint64_t max_scan)
 {
     if (offset >= image.size())
         return std::nullopt;
     const image_view rest = image.subspan(offset);
-    const void* nul = std::memchr(rest.data(), 0, rest.size());
+    const void* nul = std::memchr(rest.data(), 0, rest.size() < max_scan ? rest.size() : max_scan);
     if (nul == nullptr)
         return std::nullopt;
     const auto* start = reinterpret_cast<const char*>(rest.data());

@@ -36,8 +36,10 @@ bool write_bytes(image_span image, std::uint64_t offset, std::span<const std::ui
 bool starts_with(image_view image, std::span<const std::uint8_t> prefix);
 
 // The NUL-terminated string at `offset`. Absent when `offset` is outside the buffer or
-// no NUL follows before its end. The view's data() is NUL-terminated.
-std::optional<std::string_view> read_string(image_view image, std::uint64_t offset);
+// no NUL follows before its end or within the first `max_scan` bytes. The view's data()
+// is NUL-terminated.
+std::optional<std::string_view> read_string(image_view image, std::uint64_t offset,
+                                            std::uint64_t max_scan = UINT64_MAX);
 
 // The `length` bytes at `offset` as a buffer of their own; absent unless they lie wholly
 // inside `image`.

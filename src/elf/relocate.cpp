@@ -27,6 +27,7 @@ struct slot_request {
     Elf32_Rel r{};
     std::uint32_t sym_index = 0;
     std::uint32_t st_name = 0;
+    symbol_name_read name_read{std::nullopt, name_status::ok};
     std::string_view name;
     std::int32_t bucket = 0;
     record_ref found = nullptr; // looked up ahead, for a request read ahead
@@ -46,7 +47,7 @@ struct bytes_read {
 bool table_usable() { return symbol_table != nullptr && symbol_table->bucket_count > 0; }
 
 slot_request read_request(image_view image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab,
-                          const Elf32_Shdr& strtab, std::uint32_t j, bytes_read& seen)
+                          const Elf32_Shdr& strtab, std::uint32_t j, walk_budget& budget, bytes_read& seen)
 {
     slot_request q;
     q.r = read_relocation(image, rel, j).value_or(Elf32_Rel{});
@@ -66,7 +67,8 @@ slot_request read_request(image_view image, const Elf32_Shdr& rel, const Elf32_S
     }
     q.st_name = sym->st_name;
     const std::uint64_t name_at = std::uint64_t{strtab.sh_offset} + sym->st_name;
-    const std::optional<std::string_view> name = read_name(image, strtab, sym->st_name);
+    q.name_read = read_symbol_name(image, strtab, sym->st_name, budget);
+    const std::optional<std::string_view> name = q.name_read.name;
     if (!name) {
         q.what = slot_request::kind::bad_name;
         if (name_at < image.size()) // looked for a NUL up to the end
@@ -103,7 +105,7 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
                     q.sym_index, symtab_index);
         return false;
     case slot_request::kind::bad_name:
-        symbol_name(image, strtab, q.st_name, symtab_index, q.sym_index, INPUT); // reports it
+        report_symbol_name(q.name_read, image, q.st_name, symtab_index, q.sym_index, INPUT);
         return false;
     case slot_request::kind::lookup:
         break;
@@ -136,7 +138,8 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
 // is written over bytes that the batch read ahead (a slot inside a relocation, symbol or name
 // still to come, which no linker makes), the rest of the batch is read again.
 bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
-                std::uint32_t index, std::uint32_t symtab_index, const std::vector<misplaced_section>& misplaced)
+                std::uint32_t index, std::uint32_t symtab_index, const std::vector<misplaced_section>& misplaced,
+                walk_budget& budget)
 {
     bool filled_all = true;
     const std::uint32_t count = relocation_count(rel);
@@ -145,7 +148,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
         const std::uint32_t n = std::min(BATCH, count - first);
         bytes_read seen;
         for (std::uint32_t k = 0; k < n; ++k) {
-            batch[k] = read_request(image, rel, symtab, strtab, first + k, seen);
+            batch[k] = read_request(image, rel, symtab, strtab, first + k, budget, seen);
             if (batch[k].what == slot_request::kind::lookup && table_usable())
                 hash_table_prefetch(symbol_table, batch[k].bucket);
         }
@@ -164,7 +167,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
             bytes_read ignored;
             slot_request q = batch[k];
             if (reread) {
-                q = read_request(image, rel, symtab, strtab, first + k, ignored);
+                q = read_request(image, rel, symtab, strtab, first + k, budget, ignored);
                 look_up(q);
             }
             bool written = false;
@@ -197,11 +200,12 @@ int relocate_module(image_span image)
     }
 
     bool failed = false;
+    walk_budget budget = make_walk_budget(image);
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr rel = section_at(image, *ehdr, i);
         if (rel.sh_type != SHT_REL)
             continue;
-        if (!contents_inside(image, rel, i, INPUT)) {
+        if (!contents_inside(image, rel, i, INPUT) || !take_contents(budget, image, rel, i, INPUT)) {
             failed = true;
             continue;
         }
@@ -215,7 +219,7 @@ int relocate_module(image_span image)
             failed = true;
             continue;
         }
-        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, misplaced))
+        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, misplaced, budget))
             failed = true;
     }
     return failed ? 1 : 0;

@@ -1,0 +1,41 @@
+// The link-file stage on arbitrary bytes.
+#include "fuzz_support.h"
+
+#include "cli/debug_flag.h"
+#include "elf/elf32.h"
+#include "elf/link_symbols.h"
+
+#include <functional>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    silence_stdout();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    reset_symbol_table();
+    debug_flag = 1;
+    const bytes link(data, data + size);
+    const image_view view{link.data(), link.size()};
+    const int result = collect_link_symbols(view);
+    require(result == STAGE_OK || result == STAGE_FAILED || result == STAGE_OUT_OF_MEMORY,
+            "collect_link_symbols returns a stage result");
+    if (!check_elf_header(view))
+        require(result == STAGE_FAILED && symbol_table == nullptr, "an input that is not ELF32 gives no table");
+    // Whatever was entered refers to a whole symbol record inside the buffer.
+    for (const char* name : {"sys_write", "sys_add", "sys_twice", "sys_thumb", "_start", ""}) {
+        const void* found = hash_table_lookup(symbol_table, name);
+        if (found == nullptr)
+            continue;
+        const auto* record = static_cast<const std::uint8_t*>(found);
+        const std::less_equal<const std::uint8_t*> le;
+        require(le(link.data(), record) && link.size() >= ELF32_SYM_SIZE &&
+                    le(record, link.data() + (link.size() - ELF32_SYM_SIZE)),
+                "a table entry refers to a record inside the link file");
+        (void)referenced_st_value(found);
+    }
+    reset_symbol_table();
+    return 0;
+}

@@ -1,0 +1,24 @@
+// The module stage on arbitrary bytes, against the functions of a fixed real link file.
+#include "fuzz_support.h"
+
+#include "cli/debug_flag.h"
+#include "elf/link_symbols.h"
+#include "elf/relocate.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    silence_stdout();
+    const int result = collect_link_symbols(image_view{EMBEDDED_LINK_FILE, EMBEDDED_LINK_FILE_SIZE});
+    require(result == STAGE_OK && symbol_table != nullptr, "the embedded link file gives a table");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    debug_flag = 1;
+    const bytes before(data, data + size);
+    bytes after = before;
+    const int result = relocate_module(image_span{after.data(), after.size()});
+    check_module_stage(before, after, result);
+    return 0;
+}
