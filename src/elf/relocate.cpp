@@ -92,7 +92,7 @@ void look_up(slot_request& q)
 // Handles one request; false when its slot stays unfilled. `written` tells whether the slot
 // was written.
 bool handle_request(image_span image, const slot_request& q, std::uint32_t index, std::uint32_t j,
-                    const Elf32_Shdr& strtab, std::uint32_t symtab_index,
+                    std::uint32_t symtab_index,
                     const std::vector<misplaced_section>& misplaced, bool& written)
 {
     written = false;
@@ -171,7 +171,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
                 look_up(q);
             }
             bool written = false;
-            if (!handle_request(image, q, index, first + k, strtab, symtab_index, misplaced, written))
+            if (!handle_request(image, q, index, first + k, symtab_index, misplaced, written))
                 filled_all = false;
             if (written && seen.overlaps(q.r.r_offset, 4))
                 reread = true;
