@@ -279,3 +279,25 @@ TEST(HashTableDeathTest, AllocationFailureLeavesTheTableAsItWas)
 #endif
 
 } // namespace
+
+namespace {
+
+TEST(HashTableLookupBudget, EachEntryVisitedCostsOnePlusTheNameLength)
+{
+    table_guard g(1); // one chain: c, b, a
+    for (const char* n : {"a", "b", "c"})
+        ASSERT_EQ(hash_table_insert(g.table, n, n), 0);
+    lookup_budget enough{6}; // three visits of 2 units
+    EXPECT_STREQ(static_cast<const char*>(hash_table_lookup_at(g.table, 0, "a", enough)), "a");
+    EXPECT_EQ(enough.cost_left, 0u);
+    EXPECT_FALSE(enough.exhausted);
+
+    lookup_budget short_of_one{5};
+    EXPECT_EQ(hash_table_lookup_at(g.table, 0, "a", short_of_one), nullptr);
+    EXPECT_TRUE(short_of_one.exhausted);
+    EXPECT_EQ(short_of_one.cost_left, 0u);
+    // Once spent, even the chain's first entry is out of reach.
+    EXPECT_EQ(hash_table_lookup_at(g.table, 0, "c", short_of_one), nullptr);
+}
+
+} // namespace

@@ -2,6 +2,8 @@
 // tests/hostile, so that it reaches exactly the check it is named after.
 #include "run_tool.h"
 
+#include "symtab/hash_table.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <functional>
@@ -517,6 +519,44 @@ TEST_F(hostile_run_test, RelocationSectionsPiledOnOneAnotherAreWalkedOnlyAsFarAs
                               std::to_string(image.size()) + " bytes); they overlap\n";
     EXPECT_EQ(r.out.rfind(first, 0), 0u) << r.out.substr(0, 300);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), SECTIONS - 2 - walked + 1);
+    EXPECT_FALSE(exists("out.mo"));
+}
+
+// Lookups of a name that shares its bucket with many entries of another name: every lookup
+// walks the whole chain, entries x lookups comparisons in all (without a bound, hours for two
+// files of a few megabytes). The lookups stop once they have cost 16 x the linked image's
+// size + 256 Mi units, with one line, and every slot not yet looked up stays unfilled.
+TEST_F(hostile_run_test, LookupsAlongOneLongChainStopOnceTheyHaveCostTooMuch)
+{
+    constexpr std::uint32_t ENTRIES = 20000, SLOTS = 20000;
+    const bytes link = make_link_file(std::vector<link_symbol>(ENTRIES, link_symbol{"dup", 0x1001}));
+    const std::int32_t buckets = 2 * (ENTRIES + 1);
+    std::string other;
+    for (int i = 0; other.empty(); ++i) {
+        char candidate[16];
+        std::snprintf(candidate, sizeof candidate, "x%d", i);
+        if (hash_table_hash(candidate, buckets) == hash_table_hash("dup", buckets))
+            other = candidate;
+    }
+    const bytes image = make_module(std::vector<module_import>(SLOTS, module_import{other})).image;
+    put("k.elf", link);
+    put("app.so", image);
+    const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+    const std::string line = "looking names up has cost more than " +
+                             std::to_string(16 * image.size() + (256u << 20)) +
+                             " comparisons (16 x the file's size + 256 Mi); no more names are looked up\n";
+    const std::size_t at = r.out.find(line);
+    ASSERT_NE(at, std::string::npos) << r.out.substr(0, 300);
+    EXPECT_EQ(r.out.find(line, at + 1), std::string::npos);
+    const std::string missing = "relocate symbol " + other + " failed\n";
+    std::size_t reported = 0;
+    for (std::size_t p = r.out.find(missing); p != std::string::npos; p = r.out.find(missing, p + 1))
+        ++reported;
+    EXPECT_GT(reported, 0u);
+    EXPECT_LT(reported, SLOTS);
+    EXPECT_EQ(r.out.substr(r.out.size() - 18), "relocation failed\n");
     EXPECT_FALSE(exists("out.mo"));
 }
 

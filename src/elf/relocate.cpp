@@ -31,6 +31,7 @@ struct slot_request {
     std::string_view name;
     std::int32_t bucket = 0;
     record_ref found = nullptr; // looked up ahead, for a request read ahead
+    bool gave_up = false;       // the lookup budget ran out before the lookup ended
 };
 
 // The bytes that reading requests looked at, as one span [from, to).
@@ -83,17 +84,29 @@ slot_request read_request(image_view image, const Elf32_Shdr& rel, const Elf32_S
     return q;
 }
 
-void look_up(slot_request& q)
+// What the lookups of one run may cost. On well-formed inputs chains are short and a
+// lookup costs a few dozen units; names crafted to share one bucket would otherwise cost
+// entries x lookups comparisons, hours for two files of a few megabytes.
+struct lookups {
+    lookup_budget budget;
+    bool reported = false;
+};
+constexpr std::uint64_t LOOKUP_ALLOWANCE = 256u << 20;
+lookups make_lookups(image_view image) { return {{16 * std::uint64_t{image.size()} + LOOKUP_ALLOWANCE}}; }
+
+void look_up(slot_request& q, lookups& l)
 {
-    if (q.what == slot_request::kind::lookup && table_usable())
-        q.found = hash_table_lookup_at(symbol_table, q.bucket, q.name);
+    if (q.what == slot_request::kind::lookup && table_usable()) {
+        q.found = hash_table_lookup_at(symbol_table, q.bucket, q.name, l.budget);
+        q.gave_up = q.found == nullptr && l.budget.exhausted;
+    }
 }
 
 // Handles one request; false when its slot stays unfilled. `written` tells whether the slot
 // was written.
 bool handle_request(image_span image, const slot_request& q, std::uint32_t index, std::uint32_t j,
-                    std::uint32_t symtab_index,
-                    const std::vector<misplaced_section>& misplaced, bool& written)
+                    std::uint32_t symtab_index, const std::vector<misplaced_section>& misplaced,
+                    lookups& l, bool& written)
 {
     written = false;
     switch (q.what) {
@@ -109,6 +122,15 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
         return false;
     case slot_request::kind::lookup:
         break;
+    }
+    if (q.gave_up) {
+        if (!l.reported)
+            std::printf("%s: section %u relocation %u: looking names up has cost more than %llu comparisons "
+                        "(16 x the file's size + 256 Mi); no more names are looked up\n",
+                        INPUT, index, j, static_cast<unsigned long long>(16 * std::uint64_t{image.size()} +
+                                                                          LOOKUP_ALLOWANCE));
+        l.reported = true;
+        return false;
     }
     const record_ref found = q.found;
     if (found == nullptr) {
@@ -139,7 +161,7 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
 // still to come, which no linker makes), the rest of the batch is read again.
 bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
                 std::uint32_t index, std::uint32_t symtab_index, const std::vector<misplaced_section>& misplaced,
-                walk_budget& budget)
+                walk_budget& budget, lookups& l)
 {
     bool filled_all = true;
     const std::uint32_t count = relocation_count(rel);
@@ -157,7 +179,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
                 if (batch[k].what == slot_request::kind::lookup)
                     hash_table_prefetch_chain(symbol_table, batch[k].bucket);
             for (std::uint32_t k = 0; k < n; ++k) {
-                look_up(batch[k]);
+                look_up(batch[k], l);
                 if (batch[k].found != nullptr)
                     prefetch_record(batch[k].found);
             }
@@ -168,10 +190,10 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
             slot_request q = batch[k];
             if (reread) {
                 q = read_request(image, rel, symtab, strtab, first + k, budget, ignored);
-                look_up(q);
+                look_up(q, l);
             }
             bool written = false;
-            if (!handle_request(image, q, index, first + k, symtab_index, misplaced, written))
+            if (!handle_request(image, q, index, first + k, symtab_index, misplaced, l, written))
                 filled_all = false;
             if (written && seen.overlaps(q.r.r_offset, 4))
                 reread = true;
@@ -201,6 +223,7 @@ int relocate_module(image_span image)
 
     bool failed = false;
     walk_budget budget = make_walk_budget(image);
+    lookups l = make_lookups(image);
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr rel = section_at(image, *ehdr, i);
         if (rel.sh_type != SHT_REL)
@@ -219,7 +242,7 @@ int relocate_module(image_span image)
             failed = true;
             continue;
         }
-        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, misplaced, budget))
+        if (!fill_slots(image, rel, *symtab, *strtab, i, rel.sh_link, misplaced, budget, l))
             failed = true;
     }
     return failed ? 1 : 0;

@@ -224,6 +224,25 @@ const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, st
     return nullptr;
 }
 
+const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name,
+                                 lookup_budget& budget)
+{
+    const std::uint64_t cost = 1 + name.size();
+    for (std::uint32_t at = table->buckets[index]; at != 0;) {
+        if (budget.cost_left < cost) {
+            budget.cost_left = 0;
+            budget.exhausted = true;
+            return nullptr;
+        }
+        budget.cost_left -= cost;
+        const std::uint32_t* entry = entry_at(table, at);
+        if (std::strcmp(name_at(entry), name.data()) == 0)
+            return value_at(entry);
+        at = entry[NEXT_WORD];
+    }
+    return nullptr;
+}
+
 void hash_table_prefetch(const hash_table* table, std::int32_t index)
 {
 #if defined(__GNUC__)

@@ -73,3 +73,14 @@ void hash_table_prefetch(const hash_table* table, std::int32_t index);
 void hash_table_prefetch_chain(const hash_table* table, std::int32_t index);
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name);
+
+// A lookup that stops once its comparisons have cost more than the budget left: one unit for
+// each entry visited and one for each byte of `name` compared with it. A chain of many
+// colliding names could otherwise make every lookup walk all of them. When the budget runs
+// out the lookup gives nullptr and sets `exhausted`.
+struct lookup_budget {
+    std::uint64_t cost_left;
+    bool exhausted = false;
+};
+const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name,
+                                 lookup_budget& budget);
