@@ -5,8 +5,9 @@
 #   fuzz/run.sh [SECONDS] [TARGET...]      targets: link_file module pair options
 #
 # Corpora grow in $MODWELD_FUZZ_BUILD/corpus (default build-fuzz/), seeded from the real
-# pair in tests/hostile and from the regression inputs in tests/hostile/crashes; findings
-# land in $MODWELD_FUZZ_BUILD/findings/TARGET. Exit status 1 when any target found anything.
+# pair in tests/hostile, the real linker output in tests/fixtures and the regression inputs
+# in tests/hostile/crashes; findings land in $MODWELD_FUZZ_BUILD/findings/TARGET. Exit
+# status 1 when any target found anything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MODWELD_FUZZ_BUILD:-$root/build-fuzz}
@@ -25,7 +26,8 @@ seed() {
     local target=$1 dir=$2
     case $target in
     link_file | module)
-        cp "$fixtures/target.elf" "$fixtures/module.so" "$dir/" ;;
+        cp "$fixtures/target.elf" "$fixtures/module.so" "$dir/"
+        cp "$root"/tests/fixtures/*.so "$root"/tests/fixtures/*.elf "$dir/" ;;
     pair)
         { u32le "$(stat -c %s "$fixtures/target.elf")"; cat "$fixtures/target.elf" "$fixtures/module.so"; } >"$dir/target+module"
         { u32le "$(stat -c %s "$fixtures/module.so")"; cat "$fixtures/module.so" "$fixtures/module.so"; } >"$dir/module+module" ;;
