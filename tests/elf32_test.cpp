@@ -126,6 +126,8 @@ TEST(SectionHeaders, TableAtTheEdgeAndOnePast)
     EXPECT_FALSE(read_section_header(view(b), *ehdr, 1));
     // e_shoff + 40 * e_shnum would wrap in 32 bits.
     EXPECT_FALSE(section_table_inside(view(b), Elf32_Ehdr{0xffffff00u, 0xffff}));
+    // A table of no entries has nothing to read, wherever e_shoff points.
+    EXPECT_TRUE(section_table_inside(view(b), Elf32_Ehdr{0xffffff00u, 0}));
 }
 
 TEST(SectionContents, OffsetPlusSizeMustNotWrap)
@@ -134,7 +136,9 @@ TEST(SectionContents, OffsetPlusSizeMustNotWrap)
     EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xf0, 0x10, 0}));
     EXPECT_FALSE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xf0, 0x11, 0}));
     EXPECT_FALSE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xfffffff0u, 0x20, 0}));
-    EXPECT_FALSE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0x101, 0, 0}));
+    // No bytes to read: an empty section is never outside, wherever its offset points.
+    EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0x101, 0, 0}));
+    EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xffffffffu, 0, 0}));
 }
 
 TEST(Symbols, ReadInPlaceAndBoundedByTheirSectionAndTheBuffer)

@@ -420,14 +420,45 @@ TEST_F(hostile_run_test, NoSectionsMeansNothingToFill)
     bytes image = pair().image;
     put_u16(image, E_SHNUM, 0);
     put("k.elf", pair().link);
-    put("app.so", image);
-    const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(get("out.mo"), expected_module(image, {}));
+    for (const std::uint32_t e_shoff : {get_u32(image, E_SHOFF), 0u, 0xfffffff0u}) {
+        // With no entries, e_shoff points at nothing that is read: any value will do.
+        put_u32(image, E_SHOFF, e_shoff);
+        put("app.so", image);
+        const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+        EXPECT_EQ(r.status, 0) << e_shoff;
+        EXPECT_EQ(r.out, "relocation sucessfully\n") << e_shoff;
+        EXPECT_EQ(get("out.mo"), expected_module(image, {})) << e_shoff;
+    }
 
     // A link file without sections has no functions: every slot is missing.
     bytes link = pair().link;
     put_u16(link, E_SHNUM, 0);
+    put("k.elf", link);
+    put("app.so", pair().image);
+    fs::remove(path("out.mo"));
+    const run_result missing = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, pair().all_missing());
+    EXPECT_FALSE(exists("out.mo"));
+}
+
+// An empty section has no bytes to read, so its offset may point anywhere: the walked
+// section then has no entries, as if it had been empty in place.
+TEST_F(hostile_run_test, EmptySectionsMayPointAnywhere)
+{
+    bytes image = pair().image;
+    set_field(image, pair().rel, SH_SIZE, 0);
+    set_field(image, pair().rel, SH_OFFSET, 0xfffffff0u);
+    put("k.elf", pair().link);
+    put("app.so", image);
+    const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "relocation sucessfully\n");
+    EXPECT_EQ(get("out.mo"), expected_module(image, {}));
+
+    bytes link = pair().link;
+    set_field(link, pair().symtab, SH_SIZE, 0);
+    set_field(link, pair().symtab, SH_OFFSET, static_cast<std::uint32_t>(link.size() + 1));
     put("k.elf", link);
     put("app.so", pair().image);
     fs::remove(path("out.mo"));

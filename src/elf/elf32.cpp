@@ -25,9 +25,11 @@ std::optional<Elf32_Ehdr> read_elf_header(image_view image)
     return Elf32_Ehdr{*read_u32(image, 32), *read_u16(image, 48)};
 }
 
+// A table of no entries, like a section of no bytes, has nothing to read: wherever its offset
+// points, it is not outside the file.
 bool section_table_inside(image_view image, const Elf32_Ehdr& ehdr)
 {
-    return range_inside(image.size(), ehdr.e_shoff, std::uint64_t{ehdr.e_shnum} * ELF32_SHDR_SIZE);
+    return ehdr.e_shnum == 0 || range_inside(image.size(), ehdr.e_shoff, std::uint64_t{ehdr.e_shnum} * ELF32_SHDR_SIZE);
 }
 
 std::optional<Elf32_Shdr> read_section_header(image_view image, const Elf32_Ehdr& ehdr,
@@ -42,7 +44,7 @@ std::optional<Elf32_Shdr> read_section_header(image_view image, const Elf32_Ehdr
 
 bool section_contents_inside(image_view image, const Elf32_Shdr& shdr)
 {
-    return range_inside(image.size(), shdr.sh_offset, shdr.sh_size);
+    return shdr.sh_size == 0 || range_inside(image.size(), shdr.sh_offset, shdr.sh_size);
 }
 
 std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr)
