@@ -392,7 +392,32 @@ std::string case_name(const ::testing::TestParamInfo<hostile_case>& info)
 
 INSTANTIATE_TEST_SUITE_P(OneField, malformed_test, ::testing::ValuesIn(all_cases()), case_name);
 
-class hostile_run_test : public tool_test {};
+class hostile_run_test : public tool_test {
+protected:
+    // The linked image has nothing to fill: the run succeeds and only the magic changes.
+    void expect_nothing_to_fill(const bytes& image, const std::string& what)
+    {
+        put("k.elf", pair().link);
+        put("app.so", image);
+        const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+        EXPECT_EQ(r.status, 0) << what;
+        EXPECT_EQ(r.out, "relocation sucessfully\n") << what;
+        EXPECT_EQ(get("out.mo"), expected_module(image, {})) << what;
+    }
+
+    // The link file yields no functions: every slot is missing and nothing is written.
+    void expect_no_functions(const bytes& link)
+    {
+        put("k.elf", link);
+        put("app.so", pair().image);
+        fs::remove(path("out.mo"));
+        const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, pair().all_missing());
+        EXPECT_FALSE(exists("out.mo"));
+    }
+};
+
 
 // Valid oddities are still accepted: a section header size other than 40 (the table is
 // walked 40 bytes apart all the same), a big-endian mark (read little-endian all the
@@ -419,27 +444,14 @@ TEST_F(hostile_run_test, NoSectionsMeansNothingToFill)
 {
     bytes image = pair().image;
     put_u16(image, E_SHNUM, 0);
-    put("k.elf", pair().link);
     for (const std::uint32_t e_shoff : {get_u32(image, E_SHOFF), 0u, 0xfffffff0u}) {
         // With no entries, e_shoff points at nothing that is read: any value will do.
         put_u32(image, E_SHOFF, e_shoff);
-        put("app.so", image);
-        const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
-        EXPECT_EQ(r.status, 0) << e_shoff;
-        EXPECT_EQ(r.out, "relocation sucessfully\n") << e_shoff;
-        EXPECT_EQ(get("out.mo"), expected_module(image, {})) << e_shoff;
+        expect_nothing_to_fill(image, "e_shoff " + hex(e_shoff));
     }
-
-    // A link file without sections has no functions: every slot is missing.
     bytes link = pair().link;
     put_u16(link, E_SHNUM, 0);
-    put("k.elf", link);
-    put("app.so", pair().image);
-    fs::remove(path("out.mo"));
-    const run_result missing = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, pair().all_missing());
-    EXPECT_FALSE(exists("out.mo"));
+    expect_no_functions(link);
 }
 
 // An empty section has no bytes to read, so its offset may point anywhere: the walked
@@ -449,23 +461,12 @@ TEST_F(hostile_run_test, EmptySectionsMayPointAnywhere)
     bytes image = pair().image;
     set_field(image, pair().rel, SH_SIZE, 0);
     set_field(image, pair().rel, SH_OFFSET, 0xfffffff0u);
-    put("k.elf", pair().link);
-    put("app.so", image);
-    const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "relocation sucessfully\n");
-    EXPECT_EQ(get("out.mo"), expected_module(image, {}));
+    expect_nothing_to_fill(image, "empty .rel.plt");
 
     bytes link = pair().link;
     set_field(link, pair().symtab, SH_SIZE, 0);
     set_field(link, pair().symtab, SH_OFFSET, static_cast<std::uint32_t>(link.size() + 1));
-    put("k.elf", link);
-    put("app.so", pair().image);
-    fs::remove(path("out.mo"));
-    const run_result missing = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, pair().all_missing());
-    EXPECT_FALSE(exists("out.mo"));
+    expect_no_functions(link);
 }
 
 // Many function symbols whose names start at successive bytes of one long NUL-free run:
