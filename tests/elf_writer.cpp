@@ -51,7 +51,7 @@ void rel_builder::add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t s
     put_u32(rel, at + 4, symbol << 8 | type);
 }
 
-elf_writer::elf_writer() : image_(52, 0), sections_{section_spec{}} {}
+elf_writer::elf_writer() : image_(52, 0), sections_{section_layout{}} {}
 
 std::uint32_t elf_writer::add_section(std::uint32_t type, const bytes& contents, std::uint32_t link)
 {
@@ -61,9 +61,9 @@ std::uint32_t elf_writer::add_section(std::uint32_t type, const bytes& contents,
     return add_header({type, offset, static_cast<std::uint32_t>(contents.size()), link});
 }
 
-std::uint32_t elf_writer::add_header(const section_spec& spec)
+std::uint32_t elf_writer::add_header(const section_layout& layout)
 {
-    sections_.push_back(spec);
+    sections_.push_back(layout);
     return static_cast<std::uint32_t>(sections_.size() - 1);
 }
 
@@ -79,7 +79,7 @@ bytes elf_writer::finish() const
     put_u16(out, 46, 40); // e_shentsize
     put_u32(out, E_SHOFF, static_cast<std::uint32_t>(out.size()));
     put_u16(out, E_SHNUM, static_cast<std::uint16_t>(sections_.size()));
-    for (const section_spec& s : sections_) {
+    for (const section_layout& s : sections_) {
         const std::size_t at = out.size();
         out.resize(at + 40, 0);
         put_u32(out, at + SH_TYPE, s.type);

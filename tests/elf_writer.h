@@ -34,7 +34,7 @@ struct rel_builder {
     void add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t symbol);
 };
 
-struct section_spec {
+struct section_layout {
     std::uint32_t type = 0;
     std::uint32_t offset = 0;
     std::uint32_t size = 0;
@@ -52,14 +52,14 @@ public:
     // File offset where the next section's contents will go.
     std::uint32_t next_offset() const { return static_cast<std::uint32_t>(image_.size()); }
     // Adds a section header with fields as given, no contents placed.
-    std::uint32_t add_header(const section_spec& spec);
+    std::uint32_t add_header(const section_layout& layout);
     std::uint32_t section_count() const { return static_cast<std::uint32_t>(sections_.size()); }
 
     bytes finish() const;
 
 private:
     bytes image_;
-    std::vector<section_spec> sections_;
+    std::vector<section_layout> sections_;
 };
 
 constexpr std::uint32_t SHT_PROGBITS_ = 1, SHT_SYMTAB_ = 2, SHT_STRTAB_ = 3, SHT_RELA_ = 4, SHT_REL_ = 9,
