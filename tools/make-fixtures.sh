@@ -124,22 +124,21 @@ expect() {
     END { print "status " (failed ? 1 : 0) }' "$tmp/symbols" "$tmp/sections" "$tmp/relocations" >>"$manifest"
 }
 
+# module NAME LINKER SOURCE COMPILER...: compiles SOURCE into NAME.o, links NAME.so with the
+# flags under test and records it against LINKER's target.
+module() {
+  name=$1 linker=$2 source=$3
+  shift 3
+  compile "$@" -fPIC -c "$source" -o "$tmp/$name.o"
+  "${linker}_module" "$tmp/$name.o" -o "$out/$name.so"
+  expect "$name" "$linker-target.elf" identity
+}
+
 # Modules. "default" links keep the linker's page size: their slots lie outside the file.
-compile $clang_cc -marm -fPIC -c module.c -o "$tmp/lld-arm.o"
-lld_module "$tmp/lld-arm.o" -o "$out/lld-arm.so"
-expect lld-arm lld-target.elf identity
-
-compile $clang_cc -mthumb -fPIC -c module.c -o "$tmp/lld-thumb.o"
-lld_module "$tmp/lld-thumb.o" -o "$out/lld-thumb.so"
-expect lld-thumb lld-target.elf identity
-
-compile $clang_cxx -marm -fPIC -c module.cpp -o "$tmp/lld-cxx.o"
-lld_module "$tmp/lld-cxx.o" -o "$out/lld-cxx.so"
-expect lld-cxx lld-target.elf identity
-
-compile $clang_cc -marm -fPIC -c missing.c -o "$tmp/lld-missing.o"
-lld_module "$tmp/lld-missing.o" -o "$out/lld-missing.so"
-expect lld-missing lld-target.elf identity
+module lld-arm lld module.c $clang_cc -marm
+module lld-thumb lld module.c $clang_cc -mthumb
+module lld-cxx lld module.cpp $clang_cxx -marm
+module lld-missing lld missing.c $clang_cc -marm
 
 lld_module --emit-relocs "$tmp/lld-arm.o" -o "$out/lld-emit-relocs.so"
 expect lld-emit-relocs lld-target.elf identity
@@ -147,30 +146,17 @@ expect lld-emit-relocs lld-target.elf identity
 "$LLD" -shared "$tmp/lld-arm.o" -o "$out/lld-default.so"
 expect lld-default lld-target.elf default
 
-compile $gnu_cc -marm -fPIC -c module.c -o "$tmp/gnu-arm.o"
-gnu_module "$tmp/gnu-arm.o" -o "$out/gnu-arm.so"
-expect gnu-arm gnu-target.elf identity
-
+module gnu-arm gnu module.c $gnu_cc -marm
 # An M-profile CPU makes GNU ld write Thumb-2 PLT entries.
-compile ${GNU}gcc -mcpu=cortex-m3 -mthumb $common -fPIC -c module.c -o "$tmp/gnu-thumb.o"
-gnu_module "$tmp/gnu-thumb.o" -o "$out/gnu-thumb.so"
-expect gnu-thumb gnu-target.elf identity
-
-compile $gnu_cxx -marm -fPIC -c module.cpp -o "$tmp/gnu-cxx.o"
-gnu_module "$tmp/gnu-cxx.o" -o "$out/gnu-cxx.so"
-expect gnu-cxx gnu-target.elf identity
-
-compile $gnu_cc -marm -fPIC -c missing.c -o "$tmp/gnu-missing.o"
-gnu_module "$tmp/gnu-missing.o" -o "$out/gnu-missing.so"
-expect gnu-missing gnu-target.elf identity
+module gnu-thumb gnu module.c ${GNU}gcc -mcpu=cortex-m3 -mthumb $common
+module gnu-cxx gnu module.cpp $gnu_cxx -marm
+module gnu-missing gnu missing.c $gnu_cc -marm
 
 gnu_module --emit-relocs "$tmp/gnu-arm.o" -o "$out/gnu-emit-relocs.so"
 expect gnu-emit-relocs gnu-target.elf identity
 
 # Long calls load each target address from the GOT: no jump slots at all.
-compile $gnu_cc -marm -fPIC -mlong-calls -c module.c -o "$tmp/gnu-long-calls.o"
-gnu_module "$tmp/gnu-long-calls.o" -o "$out/gnu-long-calls.so"
-expect gnu-long-calls gnu-target.elf identity
+module gnu-long-calls gnu module.c $gnu_cc -marm -mlong-calls
 
 "${GNU}ld" -shared "$tmp/gnu-arm.o" -o "$out/gnu-default.so"
 expect gnu-default gnu-target.elf default
