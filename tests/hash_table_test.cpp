@@ -11,7 +11,7 @@
 #include <vector>
 
 #if defined(__linux__)
-#include <sys/resource.h>
+#include "address_space.h"
 #endif
 
 namespace {
@@ -243,17 +243,8 @@ TEST(HashTableDeathTest, AllocationFailureLeavesTheTableAsItWas)
     EXPECT_EXIT(
         {
             hash_table* table = hash_table_create(1000);
-            struct rlimit limit {};
-            getrlimit(RLIMIT_AS, &limit);
-            {
-                FILE* f = std::fopen("/proc/self/statm", "r");
-                unsigned long pages = 0;
-                if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1)
-                    std::exit(3);
-                std::fclose(f);
-                limit.rlim_cur = pages * 4096 + (16u << 20);
-            }
-            setrlimit(RLIMIT_AS, &limit);
+            if (!cap_address_space(16u << 20))
+                std::exit(3);
             const std::string name(200, 'n');
             std::vector<std::string> entered;
             for (int i = 0; i < 10000000; ++i) {

@@ -15,7 +15,7 @@
 #include <iterator>
 
 #if defined(__linux__)
-#include <sys/resource.h>
+#include "address_space.h"
 #endif
 
 namespace {
@@ -228,19 +228,12 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
             const char* out_path = "stage_oom_trace.txt";
             if (std::freopen(out_path, "w", stdout) == nullptr)
                 std::exit(3);
-            struct rlimit limit {};
-            getrlimit(RLIMIT_AS, &limit);
-            const struct rlimit unlimited = limit;
-            FILE* statm = std::fopen("/proc/self/statm", "r");
-            unsigned long pages = 0;
-            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1)
+            const std::optional<rlimit> uncapped = cap_address_space(12u << 20);
+            if (!uncapped)
                 std::exit(4);
-            std::fclose(statm);
-            limit.rlim_cur = pages * 4096 + (12u << 20);
-            setrlimit(RLIMIT_AS, &limit);
             debug_flag = 1;
             const int result = collect_link_symbols(image_view{link.data(), link.size()});
-            setrlimit(RLIMIT_AS, &unlimited);
+            setrlimit(RLIMIT_AS, &*uncapped);
             std::fflush(stdout);
             std::ifstream in(out_path);
             const std::string text(std::istreambuf_iterator<char>(in), {});
