@@ -88,11 +88,16 @@ slot_request read_request(image_view image, const Elf32_Shdr& rel, const Elf32_S
 // lookup costs a few dozen units; names crafted to share one bucket would otherwise cost
 // entries x lookups comparisons, hours for two files of a few megabytes.
 struct lookups {
+    std::uint64_t limit;
     lookup_budget budget;
     bool reported = false;
 };
 constexpr std::uint64_t LOOKUP_ALLOWANCE = 256u << 20;
-lookups make_lookups(image_view image) { return {{16 * std::uint64_t{image.size()} + LOOKUP_ALLOWANCE}}; }
+lookups make_lookups(image_view image)
+{
+    const std::uint64_t limit = 16 * std::uint64_t{image.size()} + LOOKUP_ALLOWANCE;
+    return {limit, {limit}};
+}
 
 void look_up(slot_request& q, lookups& l)
 {
@@ -127,8 +132,7 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
         if (!l.reported)
             std::printf("%s: section %u relocation %u: looking names up has cost more than %llu comparisons "
                         "(16 x the file's size + 256 Mi); no more names are looked up\n",
-                        INPUT, index, j, static_cast<unsigned long long>(16 * std::uint64_t{image.size()} +
-                                                                          LOOKUP_ALLOWANCE));
+                        INPUT, index, j, static_cast<unsigned long long>(l.limit));
         l.reported = true;
         return false;
     }

@@ -180,8 +180,6 @@ hash_table* hash_table_create(std::int32_t bucket_count)
 
 int hash_table_insert(hash_table* table, const char* name, const void* value)
 {
-    if (table->bucket_count <= 0)
-        return -1;
     const std::string_view key(name);
     return hash_table_insert_at(table, hash_table_index(table, key), key, value);
 }
@@ -215,13 +213,8 @@ const void* hash_table_lookup(const hash_table* table, const char* name)
 
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name)
 {
-    for (std::uint32_t at = table->buckets[index]; at != 0;) {
-        const std::uint32_t* entry = entry_at(table, at);
-        if (std::strcmp(name_at(entry), name.data()) == 0)
-            return value_at(entry);
-        at = entry[NEXT_WORD];
-    }
-    return nullptr;
+    lookup_budget unbounded{std::numeric_limits<std::uint64_t>::max()}; // no chain costs 2^64
+    return hash_table_lookup_at(table, index, name, unbounded);
 }
 
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name,
