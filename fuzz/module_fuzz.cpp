@@ -1,4 +1,5 @@
-// The module stage on arbitrary bytes, against the functions of a fixed real link file.
+// The module stage on arbitrary bytes, against the functions of a fixed real link file, for
+// a target of unstated core and for an M-profile one.
 #include "fuzz_support.h"
 
 #include "cli/debug_flag.h"
@@ -17,8 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     debug_flag = 1;
     const bytes before(data, data + size);
-    bytes after = before;
-    const int result = relocate_module(image_span{after.data(), after.size()});
-    check_module_stage(before, after, result);
+    for (const core_profile target : {core_profile::unstated, core_profile::m_profile}) {
+        bytes after = before;
+        const int result = relocate_module(image_span{after.data(), after.size()}, target);
+        check_module_stage(before, after, result);
+    }
     return 0;
 }

@@ -30,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int collected = collect_link_symbols(image_view{link.data(), link.size()});
     if (collected == STAGE_OUT_OF_MEMORY)
         return 0;
+    const core_profile target = read_core_profile(image_view{link.data(), link.size()});
     bytes after = before;
-    const int result = relocate_module(image_span{after.data(), after.size()});
+    const int result = relocate_module(image_span{after.data(), after.size()}, target);
     check_module_stage(before, after, result);
     reset_symbol_table();
     return 0;

@@ -30,7 +30,10 @@ seed() {
         cp "$root"/tests/fixtures/*.so "$root"/tests/fixtures/*.elf "$dir/" ;;
     pair)
         { u32le "$(stat -c %s "$fixtures/target.elf")"; cat "$fixtures/target.elf" "$fixtures/module.so"; } >"$dir/target+module"
-        { u32le "$(stat -c %s "$fixtures/module.so")"; cat "$fixtures/module.so" "$fixtures/module.so"; } >"$dir/module+module" ;;
+        { u32le "$(stat -c %s "$fixtures/module.so")"; cat "$fixtures/module.so" "$fixtures/module.so"; } >"$dir/module+module"
+        # An M-profile target with a module whose PLT it cannot run.
+        m3=$root/tests/fixtures/gnu-m3-target.elf
+        { u32le "$(stat -c %s "$m3")"; cat "$m3" "$root/tests/fixtures/lld-m3.so"; } >"$dir/m3-target+lld-module" ;;
     options)
         printf 'modweld\0-l\0k.elf\0-o\0out.mo\0app.so' >"$dir/run"
         printf 'modweld\0-D\0on\0-l\0k.elf\0-o\0out.mo\0-V\0x\0app.so' >"$dir/version"

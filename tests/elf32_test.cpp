@@ -1,3 +1,4 @@
+#include "elf/core_profile.h"
 #include "elf/elf32.h"
 
 #include "elf_writer.h"
@@ -199,6 +200,62 @@ TEST(Names, ReadFromTheStringSectionStartPlusStName)
     EXPECT_EQ(read_name(view(b), strtab, 1), "k_a");
     EXPECT_FALSE(read_name(view(b), strtab, 5));           // "zz" has no NUL before the end
     EXPECT_FALSE(read_name(view(b), strtab, 0xffffffffu)); // offset wraps past 32 bits
+}
+
+// Build attributes as compilers write them: 'A', then per vendor a length, the vendor's name
+// and groups of attributes (1 = the file's) with their size.
+bytes attributes(const std::string& vendor, std::uint8_t scope, const bytes& tags)
+{
+    const auto group_size = static_cast<std::uint32_t>(5 + tags.size());
+    const auto vendor_size = static_cast<std::uint32_t>(4 + vendor.size() + 1 + group_size);
+    bytes s(1 + vendor_size, 0);
+    s[0] = 'A';
+    put_u32(s, 1, vendor_size);
+    std::copy(vendor.begin(), vendor.end(), s.begin() + 5);
+    const std::size_t group = 5 + vendor.size() + 1;
+    s[group] = scope;
+    put_u32(s, group + 1, group_size);
+    std::copy(tags.begin(), tags.end(), s.begin() + static_cast<std::ptrdiff_t>(group + 5));
+    return s;
+}
+
+TEST(CoreProfile, ReadFromTheFileAttributesOfTheAeabiVendor)
+{
+    constexpr std::uint32_t SHT_ARM_ATTRIBUTES_ = 0x70000003;
+    struct row {
+        const char* what;
+        bytes section;
+        core_profile expected;
+    };
+    const row rows[] = {
+        {"gcc -mcpu=cortex-m3: a CPU name, then v7 and 'M'",
+         attributes("aeabi", 1, {5, '7', '-', 'M', 0, 6, 10, 7, 'M', 9, 2}), core_profile::m_profile},
+        {"v7 and 'A'", attributes("aeabi", 1, {6, 10, 7, 'A'}), core_profile::unstated},
+        {"v8-M mainline without a profile", attributes("aeabi", 1, {6, 17}), core_profile::m_profile},
+        {"v6-M after Tag_compatibility's number and string", attributes("aeabi", 1, {32, 1, 'x', 0, 6, 11}),
+         core_profile::m_profile},
+        {"'M' after a string of an odd tag above 32 and a number of an even one",
+         attributes("aeabi", 1, {67, '2', 0, 68, 0x81, 0x01, 7, 'M'}), core_profile::m_profile},
+        {"'M' for one section only", attributes("aeabi", 2, {7, 'M'}), core_profile::unstated},
+        {"'M' from another vendor", attributes("gnu", 1, {7, 'M'}), core_profile::unstated},
+        {"a format other than 'A'", bytes{'B'}, core_profile::unstated},
+    };
+    for (const row& r : rows) {
+        elf_writer w;
+        w.add_section(SHT_ARM_ATTRIBUTES_, r.section);
+        const bytes image = w.finish();
+        EXPECT_EQ(read_core_profile(view(image)), r.expected) << r.what;
+    }
+}
+
+TEST(CoreProfile, AnArmPltHeaderIsEvenAndStartsWithStrLr)
+{
+    bytes b(16, 0);
+    put_u32(b, 8, 0xe52de004);
+    EXPECT_TRUE(leads_to_arm_plt(view(b), 8));
+    EXPECT_FALSE(leads_to_arm_plt(view(b), 9));  // a Thumb address
+    EXPECT_FALSE(leads_to_arm_plt(view(b), 4));  // other code
+    EXPECT_FALSE(leads_to_arm_plt(view(b), 14)); // the word would run past the end
 }
 
 } // namespace

@@ -17,8 +17,8 @@ struct slot_expectation {
     std::uint32_t offset = 0;
     std::string name;
     std::uint32_t value = 0;
-    std::string outcome; // fill, keep, missing, outside or misplaced
-    std::string section; // for misplaced: the section, its address and its offset
+    std::string outcome; // fill, keep, missing, outside, misplaced or arm-plt
+    std::string section; // for misplaced: the section, its address and its offset; for arm-plt: the PLT's address
 };
 
 struct fixture {
@@ -93,6 +93,7 @@ std::string hex_text(std::uint32_t number) { return format("%s0x%x", "", number)
 std::string expected_report(const fixture& f, bool trace)
 {
     std::string out;
+    bool arm_plt_reported = false;
     for (const slot_expectation& s : f.slots) {
         if (s.outcome == "fill" && trace)
             out += format("relocate symbol %s--0x%x\n", s.name, s.value);
@@ -106,6 +107,10 @@ std::string expected_report(const fixture& f, bool trace)
             where >> index >> address >> offset;
             out += format("relocate symbol %s failed: offset 0x%x lies in section ", s.name, s.offset) + index +
                    ", whose address " + address + " is not its file offset " + offset + "\n";
+        } else if (s.outcome == "arm-plt" && !arm_plt_reported) {
+            out += "linked image: the PLT at " + s.section + " is ARM code, which the link file's M-profile core "
+                   "cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n";
+            arm_plt_reported = true;
         }
     }
     return out + (f.status == 0 ? "relocation sucessfully\n" : "relocation failed\n");

@@ -330,6 +330,86 @@ std::vector<hostile_case> slot_cases()
     return cases;
 }
 
+// Slots over the module magic: written there, the module image would not start with it.
+std::vector<hostile_case> magic_cases()
+{
+    const real_pair& p = pair();
+    std::vector<hostile_case> cases;
+    for (const std::uint32_t offset : {0u, 3u})
+        cases.push_back({"linked image: r_offset " + std::to_string(offset), which::linked_image,
+                         [=](bytes& b) { put_u32(b, field(b, p.rel, SH_OFFSET), offset); },
+                         [=](const bytes&) {
+                             return "relocate symbol " + p.imports[0] + " failed: offset " + hex(offset) +
+                                    " overlaps the module magic\nrelocation failed\n";
+                         }});
+    return cases;
+}
+
+// The link file's build attributes. The real pair's say Tag_CPU_arch_profile 'A' (bytes 07 41);
+// made to say 'M', the module's ARM PLT (readelf: .plt at 0x2c0) is refused. Attributes that
+// cannot be read say nothing, and the module welds as before.
+std::vector<hostile_case> attribute_cases()
+{
+    constexpr std::uint32_t SHT_ARM_ATTRIBUTES_ = 0x70000003;
+    const std::uint32_t attributes = first_section(pair().link, SHT_ARM_ATTRIBUTES_);
+    auto profile_at = [=](const bytes& b) {
+        const auto start = b.begin() + field(b, attributes, SH_OFFSET);
+        const std::uint8_t tag_and_value[] = {0x07, 'A'};
+        return static_cast<std::uint32_t>(std::search(start, start + field(b, attributes, SH_SIZE),
+                                                      std::begin(tag_and_value), std::end(tag_and_value)) -
+                                          b.begin());
+    };
+    auto m_profile = [=](bytes& b) { b.at(profile_at(b) + 1) = 'M'; };
+    auto set = [=](std::size_t f, std::uint32_t v) {
+        return [=](bytes& b) {
+            m_profile(b);
+            set_field(b, attributes, f, v);
+        };
+    };
+    auto refused = [](const bytes&) {
+        return std::string("linked image: the PLT at 0x2c0 is ARM code, which the link file's M-profile core cannot "
+                           "run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n"
+                           "relocation failed\n");
+    };
+    auto welds = [](const bytes&) { return std::string("relocation sucessfully\n"); };
+    const std::string label = "link file: build attributes ";
+    return {
+        {label + "naming an M-profile core", which::link_file, m_profile, refused},
+        {label + "naming v7E-M by Tag_CPU_arch alone", which::link_file,
+         [=](bytes& b) { b.at(profile_at(b) - 1) = 13; }, refused},
+        {label + "for M with sh_offset past the end", which::link_file,
+         [=](bytes& b) { set(SH_OFFSET, static_cast<std::uint32_t>(b.size()))(b); }, welds, 0},
+        {label + "for M with sh_size huge", which::link_file, set(SH_SIZE, 0xfffffff0u), welds, 0},
+        {label + "for M cut before the profile", which::link_file,
+         [=](bytes& b) { set(SH_SIZE, profile_at(b) - field(b, attributes, SH_OFFSET))(b); }, welds, 0},
+        {label + "for M with a subsection longer than the section", which::link_file,
+         [=](bytes& b) {
+             m_profile(b);
+             put_u32(b, field(b, attributes, SH_OFFSET) + 1, field(b, attributes, SH_SIZE));
+         },
+         welds, 0},
+        {label + "for M with a subsection of length 0", which::link_file,
+         [=](bytes& b) {
+             m_profile(b);
+             put_u32(b, field(b, attributes, SH_OFFSET) + 1, 0);
+         },
+         welds, 0},
+        {label + "for M with a file group of size 0", which::link_file,
+         [=](bytes& b) {
+             m_profile(b);
+             put_u32(b, field(b, attributes, SH_OFFSET) + 12, 0);
+         },
+         welds, 0},
+        {label + "with a number running to the section's end", which::link_file,
+         [=](bytes& b) {
+             const std::uint32_t end = field(b, attributes, SH_OFFSET) + field(b, attributes, SH_SIZE);
+             for (std::uint32_t k = field(b, attributes, SH_OFFSET) + 16; k < end; ++k)
+                 b.at(k) = 0x80;
+         },
+         welds, 0},
+    };
+}
+
 // Sections over the header or over each other.
 std::vector<hostile_case> overlap_cases()
 {
@@ -377,7 +457,8 @@ std::vector<hostile_case> overlap_cases()
 std::vector<hostile_case> all_cases()
 {
     std::vector<hostile_case> cases = either_input(which::link_file);
-    for (auto more : {either_input(which::linked_image), name_cases(), slot_cases(), overlap_cases()})
+    for (auto more : {either_input(which::linked_image), name_cases(), slot_cases(), magic_cases(), attribute_cases(),
+                      overlap_cases()})
         cases.insert(cases.end(), more.begin(), more.end());
     return cases;
 }

@@ -14,10 +14,12 @@
 # module's symbol has a value: the slot stays as linked), missing (no such function in
 # the link file), outside (found, but the 4 bytes at OFFSET are past the end of the file),
 # misplaced SECTION ADDR OFF (found, but OFFSET lies in allocated section SECTION, whose
-# address ADDR is not its file offset OFF: writing the slot there would corrupt the module).
+# address ADDR is not its file offset OFF: writing the slot there would corrupt the module),
+# arm-plt ADDR (found, but the link file's build attributes name an M-profile core and the
+# module's .plt at ADDR starts with an ARM mapping symbol, $a: that core cannot run it).
 #
-# Tools: clang and ld.lld (or ld.lld-14), arm-none-eabi-gcc/-g++/-ld (Debian packages
-# gcc-arm-none-eabi, binutils-arm-none-eabi) and GNU readelf. The committed files were
+# Tools: clang and ld.lld (or ld.lld-14), arm-none-eabi-gcc/-g++/-ld/-objcopy (Debian
+# packages gcc-arm-none-eabi, binutils-arm-none-eabi) and GNU readelf. The committed files were
 # made with the versions recorded at the top of manifest.txt; other versions give other
 # bytes, which is fine as long as the tests pass on them.
 set -eu
@@ -27,7 +29,7 @@ out=$root/tests/fixtures
 READELF=${READELF:-readelf}
 LLD=${LLD:-$(command -v ld.lld || command -v ld.lld-14 || echo ld.lld)}
 GNU=${GNU_PREFIX:-arm-none-eabi-}
-for tool in clang clang++ "$LLD" "${GNU}gcc" "${GNU}g++" "${GNU}ld" "$READELF"; do
+for tool in clang clang++ "$LLD" "${GNU}gcc" "${GNU}g++" "${GNU}ld" "${GNU}objcopy" "$READELF"; do
   command -v "$tool" >/dev/null || { echo "make-fixtures: $tool not found" >&2; exit 1; }
 done
 
@@ -53,6 +55,14 @@ compile $gnu_cc -marm -c target_arm.c -o "$tmp/gnu-target_arm.o"
 compile $gnu_cc -mthumb -c target_thumb.c -o "$tmp/gnu-target_thumb.o"
 compile $gnu_cxx -mthumb -c target_cxx.cpp -o "$tmp/gnu-target_cxx.o"
 "${GNU}ld" -z max-page-size=4 -T "$src/target.ld" "$tmp"/gnu-target_*.o -o "$out/gnu-target.elf"
+# The same system for a Cortex-M3, which runs Thumb code only, and a copy without its build
+# attributes.
+m3_cc="${GNU}gcc -mcpu=cortex-m3 -mthumb $common"
+compile $m3_cc -c target_arm.c -o "$tmp/m3-target_arm.o"
+compile $m3_cc -c target_thumb.c -o "$tmp/m3-target_thumb.o"
+compile ${GNU}g++ -mcpu=cortex-m3 -mthumb $common $cxx_only -c target_cxx.cpp -o "$tmp/m3-target_cxx.o"
+"${GNU}ld" -z max-page-size=4 -T "$src/target.ld" "$tmp"/m3-target_*.o -o "$out/gnu-m3-target.elf"
+"${GNU}objcopy" --remove-section .ARM.attributes "$out/gnu-m3-target.elf" "$out/gnu-m3-bare-target.elf"
 
 # The link flags under test: addresses equal to file offsets.
 lld_module() { "$LLD" -shared -z max-page-size=1 "$@"; }
@@ -67,10 +77,11 @@ manifest=$tmp/manifest.txt
   echo "# $("${GNU}ld" --version | head -n 1)"
 } >"$manifest"
 
-# expect NAME LINK_FILE LAYOUT: checks the layout of NAME.so and appends its manifest entry.
+# expect NAME LINK_FILE LAYOUT [MODULE]: checks the layout of MODULE.so (default NAME.so) and
+# appends its manifest entry.
 expect() {
-  name=$1 link=$2 layout=$3
-  image=$out/$name.so
+  name=$1 link=$2 layout=$3 module=${4:-$1}
+  image=$out/$module.so
   if [ "$layout" = identity ]; then
     "$root/tools/check-layout.sh" "$image"
   elif "$root/tools/check-layout.sh" "$image" >/dev/null; then
@@ -80,10 +91,15 @@ expect() {
   "$READELF" -sW "$out/$link" >"$tmp/symbols"
   "$READELF" -SW "$image" >"$tmp/sections"
   "$READELF" -rW "$image" >"$tmp/relocations"
+  # An M-profile link file, and the mapping symbol ($a or $t) where the module's .plt starts.
+  m_profile=0
+  "$READELF" -A "$out/$link" | grep -q 'Tag_CPU_arch_profile: Microcontroller' && m_profile=1
+  plt=$(sed -n 's/^ *\[ *[0-9]*\] *\.plt  *[A-Z]*  *\([0-9a-f]*\) .*/\1/p' "$tmp/sections")
+  plt_state=$("$READELF" -sW "$image" | awk -v plt="$plt" '$2 == plt && $8 ~ /^\$[at]$/ { print $8; exit }')
   size=$(wc -c <"$image")
-  echo "fixture $name $link $name.so" >>"$manifest"
+  echo "fixture $name $link $module.so" >>"$manifest"
   echo "layout $layout" >>"$manifest"
-  awk -v size="$size" '
+  awk -v size="$size" -v m_profile="$m_profile" -v plt="$plt" -v plt_state="$plt_state" '
     function number(hex,   n, i) {
       n = 0
       for (i = 1; i <= length(hex); ++i)
@@ -118,6 +134,7 @@ expect() {
       where = ""
       for (k = 1; outcome == "fill" && k <= shifted; ++k)
         if (number($1) >= shifted_from[k] && number($1) < shifted_to[k]) { outcome = "misplaced"; where = " " shifted_at[k] }
+      if (outcome == "fill" && m_profile && plt_state == "$a") { outcome = "arm-plt"; where = " " short(plt) }
       print "slot", short($1), $5, outcome != "keep" && outcome != "missing" ? short(value[$5]) : "-", outcome where
       if (outcome != "fill" && outcome != "keep") failed = 1
     }
@@ -166,6 +183,20 @@ expect gnu-default gnu-target.elf default
 # places.
 "${GNU}ld" -shared -z max-page-size=4 "$tmp/gnu-arm.o" -o "$out/gnu-shifted.so"
 expect gnu-shifted gnu-target.elf shifted
+
+# Cortex-M. lld 14 writes ARM PLT entries whatever the objects' attributes, and GNU ld does
+# for objects with A-profile attributes: against an M-profile link file every such slot is
+# refused. GNU ld with M-profile attributes writes Thumb-2 entries (gnu-thumb), which weld;
+# a module without jump slots and a link file without attributes never refuse anything.
+module lld-m3 lld module.c clang --target=thumbv7m-none-eabi -mcpu=cortex-m3 $common
+module gnu-a-thumb gnu module.c $gnu_cc -mthumb
+expect lld-m3-on-m3 gnu-m3-target.elf identity lld-m3
+expect lld-thumb-on-m3 gnu-m3-target.elf identity lld-thumb
+expect gnu-arm-on-m3 gnu-m3-target.elf identity gnu-arm
+expect gnu-a-thumb-on-m3 gnu-m3-target.elf identity gnu-a-thumb
+expect gnu-thumb-on-m3 gnu-m3-target.elf identity gnu-thumb
+expect gnu-long-calls-on-m3 gnu-m3-target.elf identity gnu-long-calls
+expect lld-m3-on-bare-m3 gnu-m3-bare-target.elf identity lld-m3
 
 mv "$manifest" "$out/manifest.txt"
 echo "make-fixtures: wrote $(grep -c '^fixture ' "$out/manifest.txt") fixtures to tests/fixtures"

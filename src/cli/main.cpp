@@ -27,11 +27,12 @@ int main(int argc, char* argv[])
         return 1;
     if (collect_link_symbols(link_file.view()) == STAGE_OUT_OF_MEMORY)
         return 1;
+    const core_profile target = read_core_profile(link_file.view());
 
     image_buffer linked_image;
     if (!load_input(settings.image_path, linked_image))
         return 1;
-    if (relocate_module(linked_image.span()) != 0) {
+    if (relocate_module(linked_image.span(), target) != 0) {
         std::fputs("relocation failed\n", stdout);
         return 1;
     }

@@ -19,6 +19,7 @@ constexpr std::uint8_t ELFCLASS32 = 1;
 constexpr std::uint32_t SHT_SYMTAB = 2;
 constexpr std::uint32_t SHT_REL = 9;
 constexpr std::uint32_t SHT_NOBITS = 8;
+constexpr std::uint32_t SHT_ARM_ATTRIBUTES = 0x70000003;
 constexpr std::uint32_t SHF_ALLOC = 2;
 constexpr std::uint8_t STT_FUNC = 2;
 constexpr std::uint8_t R_ARM_JUMP_SLOT = 22;

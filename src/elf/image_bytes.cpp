@@ -33,6 +33,18 @@ std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset)
     return decode_u32(image.subspan(offset, 4).data());
 }
 
+std::optional<std::uint64_t> read_uleb128(image_view image, std::uint64_t& offset, std::uint64_t end)
+{
+    std::uint64_t value = 0;
+    for (unsigned shift = 0; shift < 64 && offset < end && offset < image.size(); shift += 7) {
+        const std::uint8_t b = image[offset++];
+        value |= std::uint64_t{b & 0x7fu} << shift;
+        if ((b & 0x80) == 0)
+            return value;
+    }
+    return std::nullopt;
+}
+
 bool write_u32(image_span image, std::uint64_t offset, std::uint32_t value)
 {
     const std::uint8_t bytes[4] = {

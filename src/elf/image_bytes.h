@@ -25,6 +25,10 @@ std::optional<std::uint8_t> read_u8(image_view image, std::uint64_t offset);
 std::optional<std::uint16_t> read_u16(image_view image, std::uint64_t offset);
 std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset);
 
+// The unsigned LEB128 number at `offset`, which must end before `end` (at most the buffer's
+// size); `offset` then moves past it. Absent when it runs to `end` or beyond 64 bits.
+std::optional<std::uint64_t> read_uleb128(image_view image, std::uint64_t& offset, std::uint64_t end);
+
 // Stores `value` little-endian at `offset`; false, and nothing written, when the
 // 4 bytes do not lie inside the buffer.
 bool write_u32(image_span image, std::uint64_t offset, std::uint32_t value);

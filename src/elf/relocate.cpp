@@ -1,6 +1,7 @@
 #include "elf/relocate.h"
 
 #include "cli/debug_flag.h"
+#include "elf/core_profile.h"
 #include "elf/link_symbols.h"
 #include "elf/section_walk.h"
 #include "elf/slot_layout.h"
@@ -91,6 +92,8 @@ struct lookups {
     std::uint64_t limit;
     lookup_budget budget;
     bool reported = false;
+    core_profile core = core_profile::unstated;
+    bool arm_plt_reported = false;
 };
 constexpr std::uint64_t LOOKUP_ALLOWANCE = 256u << 20;
 lookups make_lookups(image_view image)
@@ -146,10 +149,23 @@ bool handle_request(image_span image, const slot_request& q, std::uint32_t index
         std::printf("relocate symbol %s failed: offset 0x%x is outside the image\n", q.name.data(), q.r.r_offset);
         return false;
     }
+    if (q.r.r_offset < MODULE_MAGIC.size()) {
+        std::printf("relocate symbol %s failed: offset 0x%x overlaps the module magic\n", q.name.data(), q.r.r_offset);
+        return false;
+    }
     if (const misplaced_section* m = misplaced_section_at(misplaced, q.r.r_offset)) {
         std::printf("relocate symbol %s failed: offset 0x%x lies in section %u, whose address 0x%x is not its "
                     "file offset 0x%x\n",
                     q.name.data(), q.r.r_offset, m->index, m->sh_addr, m->sh_offset);
+        return false;
+    }
+    const std::uint32_t linked_value = *read_u32(image, q.r.r_offset);
+    if (l.core == core_profile::m_profile && leads_to_arm_plt(image, linked_value)) {
+        if (!l.arm_plt_reported)
+            std::printf("%s: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: link "
+                        "the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n",
+                        INPUT, linked_value);
+        l.arm_plt_reported = true;
         return false;
     }
     if (debug_flag == 1)
@@ -208,7 +224,7 @@ bool fill_slots(image_span image, const Elf32_Shdr& rel, const Elf32_Shdr& symta
 
 } // namespace
 
-int relocate_module(image_span image)
+int relocate_module(image_span image, core_profile core)
 {
     if (!check_elf_header(image)) {
         std::fputs("check ELF header error\n", stdout);
@@ -228,6 +244,7 @@ int relocate_module(image_span image)
     bool failed = false;
     walk_budget budget = make_walk_budget(image);
     lookups l = make_lookups(image);
+    l.core = core;
     for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
         const Elf32_Shdr rel = section_at(image, *ehdr, i);
         if (rel.sh_type != SHT_REL)

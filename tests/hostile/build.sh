@@ -7,5 +7,5 @@ cd "$(dirname "$0")"
 clang --target=armv7a-none-eabi -O1 -c target.c -o target.o
 ld.lld target.o -o target.elf -e _start
 clang --target=armv7a-none-eabi -O1 -fPIC -c module.c -o module.o
-ld.lld -shared -z max-page-size=4 module.o -o module.so
+ld.lld -shared -z max-page-size=1 module.o -o module.so
 rm -f target.o module.o

@@ -1,0 +1,122 @@
+#include "elf/core_profile.h"
+
+#include "elf/elf32.h"
+
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr std::uint8_t ATTRIBUTES_FORMAT = 'A';
+constexpr std::string_view AEABI_VENDOR = "aeabi";
+constexpr std::uint8_t TAG_FILE = 1;
+constexpr std::uint64_t TAG_CPU_RAW_NAME = 4, TAG_CPU_NAME = 5, TAG_CPU_ARCH = 6, TAG_CPU_ARCH_PROFILE = 7,
+                        TAG_COMPATIBILITY = 32;
+constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
+// Tag_CPU_arch values of M-profile architectures: v6-M, v6S-M, v7E-M, v8-M baseline and
+// mainline, v8.1-M mainline (v7-M says v7 and leaves the profile to Tag_CPU_arch_profile).
+constexpr std::uint64_t M_PROFILE_ARCHES[] = {11, 12, 13, 16, 17, 21};
+
+constexpr std::uint32_t ARM_PLT_HEADER_FIRST_WORD = 0xe52de004; // str lr, [sp, #-4]!
+
+// Moves `at` past the NUL-terminated string there; false when none ends before `end`.
+bool skip_string(image_view s, std::uint64_t& at, std::uint64_t end)
+{
+    const std::optional<std::string_view> text = read_string(s, at, end - at);
+    if (!text)
+        return false;
+    at += text->size() + 1;
+    return true;
+}
+
+bool names_m_profile(std::uint64_t tag, std::uint64_t value)
+{
+    if (tag == TAG_CPU_ARCH_PROFILE)
+        return value == PROFILE_MICROCONTROLLER;
+    if (tag == TAG_CPU_ARCH)
+        for (const std::uint64_t arch : M_PROFILE_ARCHES)
+            if (value == arch)
+                return true;
+    return false;
+}
+
+// The file attributes in [at, end). Tags up to 32 have their own value kinds; above, an odd
+// tag takes a string and an even one a number.
+bool file_attributes_name_m_profile(image_view s, std::uint64_t at, std::uint64_t end)
+{
+    while (at < end) {
+        const std::optional<std::uint64_t> tag = read_uleb128(s, at, end);
+        if (!tag)
+            return false;
+        const bool string_only = *tag == TAG_CPU_RAW_NAME || *tag == TAG_CPU_NAME || (*tag > TAG_COMPATIBILITY && *tag % 2 == 1);
+        if (string_only) {
+            if (!skip_string(s, at, end))
+                return false;
+            continue;
+        }
+        const std::optional<std::uint64_t> value = read_uleb128(s, at, end);
+        if (!value || (*tag == TAG_COMPATIBILITY && !skip_string(s, at, end)))
+            return false;
+        if (names_m_profile(*tag, *value))
+            return true;
+    }
+    return false;
+}
+
+// One vendor subsection, [at, end): the vendor's name, then tagged groups of attributes.
+bool aeabi_subsection_names_m_profile(image_view s, std::uint64_t at, std::uint64_t end)
+{
+    const std::optional<std::string_view> vendor = read_string(s, at, end - at);
+    if (!vendor || *vendor != AEABI_VENDOR)
+        return false;
+    for (at += vendor->size() + 1; at < end;) {
+        const std::optional<std::uint8_t> scope = read_u8(s, at);
+        const std::optional<std::uint32_t> size = read_u32(s, at + 1);
+        if (!scope || !size || *size < 5 || *size > end - at)
+            return false;
+        if (*scope == TAG_FILE && file_attributes_name_m_profile(s, at + 5, at + *size))
+            return true;
+        at += *size;
+    }
+    return false;
+}
+
+bool attributes_name_m_profile(image_view s)
+{
+    if (read_u8(s, 0) != ATTRIBUTES_FORMAT)
+        return false;
+    for (std::uint64_t at = 1; at < s.size();) {
+        const std::optional<std::uint32_t> length = read_u32(s, at);
+        if (!length || *length < 4 || *length > s.size() - at)
+            return false;
+        if (aeabi_subsection_names_m_profile(s, at + 4, at + *length))
+            return true;
+        at += *length;
+    }
+    return false;
+}
+
+} // namespace
+
+core_profile read_core_profile(image_view image)
+{
+    if (!check_elf_header(image))
+        return core_profile::unstated;
+    const std::optional<Elf32_Ehdr> ehdr = read_elf_header(image);
+    if (!ehdr || !section_table_inside(image, *ehdr))
+        return core_profile::unstated;
+    for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
+        const std::optional<Elf32_Shdr> shdr = read_section_header(image, *ehdr, i);
+        if (!shdr || shdr->sh_type != SHT_ARM_ATTRIBUTES)
+            continue;
+        const std::optional<image_view> contents = section_contents(image, *shdr);
+        if (contents && attributes_name_m_profile(*contents))
+            return core_profile::m_profile;
+    }
+    return core_profile::unstated;
+}
+
+bool leads_to_arm_plt(image_view image, std::uint32_t slot_value)
+{
+    return slot_value % 2 == 0 && read_u32(image, slot_value) == ARM_PLT_HEADER_FIRST_WORD;
+}
