@@ -7,13 +7,14 @@
 #
 #   MODULE  gcc: arm-none-eabi-gcc and GNU ld; clang: clang and GNU ld; lld: clang and ld.lld
 #   CPU     the module's core, which picks the board and the target's build:
-#           cortex-m3 (mps2-an385), cortex-m4 (mps2-an386), cortex-m33 (mps2-an505);
-#           cortex-m0 and cortex-m23 have no board here (link-refused only)
+#           cortex-m3 (mps2-an385), cortex-m4 (mps2-an386), cortex-m7 (mps2-an500),
+#           cortex-m33 (mps2-an505), cortex-m55 (mps3-an547); cortex-m0 and cortex-m23
+#           have no board here (link-refused only)
 #   CASE    welded         welded against the target that loads it: prints the right answer
 #           unwelded       the linked image as it is: the target refuses it
 #           thumb-cleared  welded, then bit 0 of every filled slot cleared: UsageFault
-#           wrong-target   welded against a build of the target whose code lies where the
-#                          board has no memory: BusFault
+#           wrong-target   welded against a build of the target whose code lies at
+#                          0x60000000, where an385, an386 and an505 have no memory: BusFault
 #           link-refused   GNU ld cannot write a PLT for the core and links nothing
 #           weld-refused   the module has an ARM-state PLT, which the core cannot run: modweld
 #                          refuses to weld it
@@ -66,7 +67,10 @@ board='' code='' ram='' store=''
 case $cpu in
 cortex-m3) triple=thumbv7m-none-eabi board=mps2-an385 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
 cortex-m4) triple=thumbv7em-none-eabi board=mps2-an386 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
+cortex-m7) triple=thumbv7em-none-eabi board=mps2-an500 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
+# These two start in the Secure state: the Secure aliases of their memories.
 cortex-m33) triple=thumbv8m.main-none-eabi board=mps2-an505 code=0x10000000 ram=0x38000000 store=0x10200000 ;;
+cortex-m55) triple=thumbv8.1m.main-none-eabi board=mps3-an547 code=0x10000000 ram=0x30000000 store=0x11000000 ;;
 cortex-m0) triple=thumbv6m-none-eabi ;;
 cortex-m23) triple=thumbv8m.base-none-eabi ;;
 *) echo "unknown core $cpu" >&2; exit 2 ;;
