@@ -145,7 +145,7 @@ static int loaded_size(const struct image *file, const Elf32_Ehdr *eh, uint32_t 
             continue;
         if (ph.p_vaddr != ph.p_offset)
             return reject("a segment's address 0x%" PRIx32 " differs from its file offset 0x%" PRIx32 " "
-                          "(link with -z max-page-size=4)", ph.p_vaddr, ph.p_offset);
+                          "(link with -z max-page-size=1)", ph.p_vaddr, ph.p_offset);
         if (ph.p_filesz > ph.p_memsz || !inside(file->size, ph.p_offset, ph.p_filesz))
             return reject("the segment at 0x%" PRIx32 " has sizes that do not fit the file", ph.p_offset);
         if (!inside(MAX_IMAGE, ph.p_vaddr, ph.p_memsz))
