@@ -34,30 +34,25 @@ namespace {
 // r_offset of every R_ARM_JUMP_SLOT entry of every readable SHT_REL section.
 void collect_slots(image_view image, std::vector<std::uint32_t>& slots)
 {
-    const std::optional<Elf32_Ehdr> ehdr = read_elf_header(image);
-    if (!ehdr || !section_table_inside(image, *ehdr))
-        return;
-    for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
-        const std::optional<Elf32_Shdr> rel = read_section_header(image, *ehdr, i);
-        if (!rel || rel->sh_type != SHT_REL || !section_contents_inside(image, *rel))
-            continue;
-        for (std::uint32_t j = 0; j < relocation_count(*rel); ++j) {
-            const std::optional<Elf32_Rel> r = read_relocation(image, *rel, j);
-            if (r && elf32_r_type(r->r_info) == R_ARM_JUMP_SLOT)
-                slots.push_back(r->r_offset);
-        }
+    const std::optional<Elf32_Ehdr> ehdr = read_record<Elf32_Ehdr>(image, 0);
+    const auto sections = ehdr ? record_table<Elf32_Shdr>::at(image, ehdr->e_shoff, ehdr->e_shnum) : std::nullopt;
+    for (std::uint32_t i = 0; sections && i < sections->size(); ++i) {
+        const Elf32_Shdr rel = (*sections)[i];
+        const auto relocations = rel.sh_type == SHT_REL ? section_records<Elf32_Rel>(image, rel) : std::nullopt;
+        for (std::uint32_t j = 0; relocations && j < relocations->size(); ++j)
+            if (elf32_r_type((*relocations)[j].r_info) == R_ARM_JUMP_SLOT)
+                slots.push_back((*relocations)[j].r_offset);
     }
 }
 
 } // namespace
 
-void check_module_stage(const bytes& before, const bytes& after, int result)
+void check_module_stage(const bytes& before, const bytes& after, stage_result result)
 {
-    require(result == 0 || result == 1, "relocate_module returns 0 or 1");
     require(before.size() == after.size(), "the image keeps its size");
     const image_view original{before.data(), before.size()};
     if (!check_elf_header(original)) {
-        require(result == 1, "an input that is not ELF32 fails");
+        require(result == stage_result::failed, "an input that is not ELF32 fails");
         require(before == after, "an input that is not ELF32 is left unchanged");
         return;
     }
@@ -69,7 +64,7 @@ void check_module_stage(const bytes& before, const bytes& after, int result)
     collect_slots(original, slots);
     collect_slots(image_view{after.data(), after.size()}, slots);
     std::sort(slots.begin(), slots.end());
-    if (result != 0)
+    if (result != stage_result::ok)
         return;
     for (std::size_t at = 0; at < before.size(); ++at) {
         if (before[at] == after[at] || (at < 4 && after[at] == MODULE_MAGIC[at]))

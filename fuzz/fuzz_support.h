@@ -3,6 +3,7 @@
 #pragma once
 
 #include "elf/image_bytes.h"
+#include "elf/stage_result.h"
 
 #include <cstdint>
 #include <vector>
@@ -22,7 +23,7 @@ void require(bool condition, const char* what);
 // After relocate_module(`after`) returned `result` on a copy of `before`: an input that is
 // not ELF32 is left as it was; anything else carries the module magic; and a successful
 // stage changed nothing but the magic and 4-byte jump slots.
-void check_module_stage(const bytes& before, const bytes& after, int result);
+void check_module_stage(const bytes& before, const bytes& after, stage_result result);
 
 // A fixed real link file (tests/hostile/target.elf), built into the target.
 extern const std::uint8_t EMBEDDED_LINK_FILE[];

@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     debug_flag = 1;
     const bytes link(data, data + size);
     const image_view view{link.data(), link.size()};
-    const int result = collect_link_symbols(view);
-    require(result == STAGE_OK || result == STAGE_FAILED || result == STAGE_OUT_OF_MEMORY,
+    const stage_result result = collect_link_symbols(view);
+    require(result == stage_result::ok || result == stage_result::failed || result == stage_result::out_of_memory,
             "collect_link_symbols returns a stage result");
     if (!check_elf_header(view))
-        require(result == STAGE_FAILED && symbol_table == nullptr, "an input that is not ELF32 gives no table");
+        require(result == stage_result::failed && symbol_table == nullptr, "an input that is not ELF32 gives no table");
     const core_profile core = read_core_profile(view);
     require(core == core_profile::unstated || core == core_profile::m_profile, "a core profile is one of two");
     // Whatever was entered refers to a whole symbol record inside the buffer.
@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         const auto* record = static_cast<const std::uint8_t*>(found);
         const std::less_equal<const std::uint8_t*> le;
-        require(le(link.data(), record) && link.size() >= ELF32_SYM_SIZE &&
-                    le(record, link.data() + (link.size() - ELF32_SYM_SIZE)),
+        require(le(link.data(), record) && link.size() >= sizeof(Elf32_Sym) &&
+                    le(record, link.data() + (link.size() - sizeof(Elf32_Sym))),
                 "a table entry refers to a record inside the link file");
         (void)referenced_st_value(found);
     }

@@ -9,8 +9,8 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     silence_stdout();
-    const int result = collect_link_symbols(image_view{EMBEDDED_LINK_FILE, EMBEDDED_LINK_FILE_SIZE});
-    require(result == STAGE_OK && symbol_table != nullptr, "the embedded link file gives a table");
+    const stage_result result = collect_link_symbols(image_view{EMBEDDED_LINK_FILE, EMBEDDED_LINK_FILE_SIZE});
+    require(result == stage_result::ok && symbol_table != nullptr, "the embedded link file gives a table");
     return 0;
 }
 
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bytes before(data, data + size);
     for (const core_profile target : {core_profile::unstated, core_profile::m_profile}) {
         bytes after = before;
-        const int result = relocate_module(image_span{after.data(), after.size()}, target);
+        const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
         check_module_stage(before, after, result);
     }
     return 0;

@@ -19,20 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4)
         return -1; // not worth keeping in the corpus
     const bytes input(data, data + size);
-    const std::size_t claimed = std::size_t{input[0]} | std::size_t{input[1]} << 8 |
-                                std::size_t{input[2]} << 16 | std::size_t{input[3]} << 24;
+    const std::size_t claimed = *read_u32(image_view{input.data(), input.size()}, 0); // size >= 4
     const std::size_t link_size = std::min(claimed, input.size() - 4);
     const bytes link(input.begin() + 4, input.begin() + 4 + static_cast<std::ptrdiff_t>(link_size));
     const bytes before(input.begin() + 4 + static_cast<std::ptrdiff_t>(link_size), input.end());
 
     reset_symbol_table();
     debug_flag = 1;
-    const int collected = collect_link_symbols(image_view{link.data(), link.size()});
-    if (collected == STAGE_OUT_OF_MEMORY)
+    const stage_result collected = collect_link_symbols(image_view{link.data(), link.size()});
+    if (collected == stage_result::out_of_memory)
         return 0;
     const core_profile target = read_core_profile(image_view{link.data(), link.size()});
     bytes after = before;
-    const int result = relocate_module(image_span{after.data(), after.size()}, target);
+    const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
     check_module_stage(before, after, result);
     reset_symbol_table();
     return 0;

@@ -1,5 +1,6 @@
 #include "elf/core_profile.h"
 #include "elf/elf32.h"
+#include "elf/link_symbols.h"
 
 #include "elf_writer.h"
 
@@ -15,7 +16,7 @@ TEST(ImageBytes, DecodesLittleEndianAtUnalignedOffsets)
 {
     const bytes b = {0x00, 0x78, 0x56, 0x34, 0x12, 0xcd, 0xab};
     EXPECT_EQ(read_u32(view(b), 1), 0x12345678u);
-    EXPECT_EQ(read_u16(view(b), 5), 0xabcdu);
+    EXPECT_EQ(read_record<ul16>(view(b), 5).value(), 0xabcdu);
     EXPECT_EQ(read_u8(view(b), 6), 0xabu);
 }
 
@@ -24,8 +25,8 @@ TEST(ImageBytes, EveryAccessorStopsAtTheBufferEdge)
     const bytes b(8, 0x11);
     EXPECT_TRUE(read_u32(view(b), 4));
     EXPECT_FALSE(read_u32(view(b), 5));
-    EXPECT_TRUE(read_u16(view(b), 6));
-    EXPECT_FALSE(read_u16(view(b), 7));
+    EXPECT_TRUE(read_record<ul16>(view(b), 6));
+    EXPECT_FALSE(read_record<ul16>(view(b), 7));
     EXPECT_TRUE(read_u8(view(b), 7));
     EXPECT_FALSE(read_u8(view(b), 8));
     EXPECT_FALSE(read_u32(view(b), std::numeric_limits<std::uint32_t>::max()));
@@ -81,121 +82,99 @@ TEST(CheckElfHeader, TestsMagicAndClassOnly)
     EXPECT_FALSE(check_elf_header(image_view{}));
 }
 
+Elf32_Shdr section(std::uint32_t type, std::uint32_t offset, std::uint32_t size)
+{
+    Elf32_Shdr s{};
+    s.sh_type = type;
+    s.sh_offset = offset;
+    s.sh_size = size;
+    return s;
+}
+
 TEST(ElfHeader, NeedsAll52Bytes)
 {
     bytes b = header({0x7f, 'E', 'L', 'F', 1});
-    put_u32(b, E_SHOFF, 0x1234);
-    put_u16(b, E_SHNUM, 7);
-    const auto ehdr = read_elf_header(view(b));
+    set_header_field(b, &Elf32_Ehdr::e_shoff, 0x1234);
+    set_header_field(b, &Elf32_Ehdr::e_shnum, 7);
+    const auto ehdr = read_record<Elf32_Ehdr>(view(b), 0);
     ASSERT_TRUE(ehdr);
     EXPECT_EQ(ehdr->e_shoff, 0x1234u);
     EXPECT_EQ(ehdr->e_shnum, 7u);
     b.pop_back();
-    EXPECT_FALSE(read_elf_header(view(b)));
+    EXPECT_FALSE(read_record<Elf32_Ehdr>(view(b), 0));
 }
 
-TEST(SectionHeaders, StrideIs40WhateverShentsizeSays)
+TEST(SectionHeaders, StrideIs40WhateverShentsizeSaysAndTheTableMustFit)
 {
     elf_writer w;
-    w.add_section(SHT_PROGBITS_, bytes(4, 0));
-    w.add_section(SHT_REL_, bytes(16, 0), 1);
+    w.add_section(SHT_PROGBITS, bytes(4, 0));
+    w.add_section(SHT_REL, bytes(16, 0), 1);
     bytes b = w.finish();
-    put_u16(b, 46, 64); // e_shentsize
-    const auto ehdr = read_elf_header(view(b));
-    ASSERT_TRUE(ehdr);
-    ASSERT_TRUE(section_table_inside(view(b), *ehdr));
-    const auto rel = read_section_header(view(b), *ehdr, 2);
-    ASSERT_TRUE(rel);
-    EXPECT_EQ(rel->sh_type, SHT_REL);
-    EXPECT_EQ(rel->sh_size, 16u);
-    EXPECT_EQ(rel->sh_link, 1u);
-    EXPECT_FALSE(read_section_header(view(b), *ehdr, 3)); // index past e_shnum
+    set_header_field(b, &Elf32_Ehdr::e_shentsize, 64);
+    const std::uint32_t e_shoff = header_field(b, &Elf32_Ehdr::e_shoff);
+    const auto table = record_table<Elf32_Shdr>::at(view(b), e_shoff, 3);
+    ASSERT_TRUE(table);
+    const Elf32_Shdr rel = (*table)[2];
+    EXPECT_EQ(rel.sh_type, SHT_REL);
+    EXPECT_EQ(rel.sh_size, 16u);
+    EXPECT_EQ(rel.sh_link, 1u);
+    EXPECT_FALSE(record_table<Elf32_Shdr>::at(view(b), e_shoff, 4)); // one past the end
+    EXPECT_FALSE(record_table<Elf32_Shdr>::at(view(b), 0xffffff00u, 0xffff)); // would wrap in 32 bits
 }
 
-TEST(SectionHeaders, TableAtTheEdgeAndOnePast)
-{
-    elf_writer w;
-    w.add_section(SHT_PROGBITS_, bytes(4, 0));
-    bytes b = w.finish();
-    const auto ehdr = read_elf_header(view(b));
-    ASSERT_TRUE(ehdr);
-    EXPECT_TRUE(section_table_inside(view(b), *ehdr));
-    EXPECT_TRUE(read_section_header(view(b), *ehdr, 1));
-    b.pop_back();
-    EXPECT_FALSE(section_table_inside(view(b), *ehdr));
-    EXPECT_TRUE(read_section_header(view(b), *ehdr, 0));
-    EXPECT_FALSE(read_section_header(view(b), *ehdr, 1));
-    // e_shoff + 40 * e_shnum would wrap in 32 bits.
-    EXPECT_FALSE(section_table_inside(view(b), Elf32_Ehdr{0xffffff00u, 0xffff}));
-    // A table of no entries has nothing to read, wherever e_shoff points.
-    EXPECT_TRUE(section_table_inside(view(b), Elf32_Ehdr{0xffffff00u, 0}));
-}
-
-TEST(SectionContents, OffsetPlusSizeMustNotWrap)
+TEST(SectionRecords, ContentsMustLieInsideUnlessEmpty)
 {
     const bytes b(0x100, 0);
-    EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xf0, 0x10, 0}));
-    EXPECT_FALSE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xf0, 0x11, 0}));
-    EXPECT_FALSE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xfffffff0u, 0x20, 0}));
+    EXPECT_TRUE(section_records<Elf32_Rel>(view(b), section(SHT_REL, 0xf0, 0x10)));
+    EXPECT_FALSE(section_records<Elf32_Rel>(view(b), section(SHT_REL, 0xf0, 0x11)));
+    EXPECT_FALSE(section_records<Elf32_Rel>(view(b), section(SHT_REL, 0xfffffff0u, 0x20)));
     // No bytes to read: an empty section is never outside, wherever its offset points.
-    EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0x101, 0, 0}));
-    EXPECT_TRUE(section_contents_inside(view(b), Elf32_Shdr{SHT_REL, 0xffffffffu, 0, 0}));
+    for (const std::uint32_t offset : {0x101u, 0xffffffffu}) {
+        const auto none = section_records<Elf32_Rel>(view(b), section(SHT_REL, offset, 0));
+        ASSERT_TRUE(none);
+        EXPECT_EQ(none->size(), 0u);
+    }
 }
 
-TEST(Symbols, ReadInPlaceAndBoundedByTheirSectionAndTheBuffer)
+TEST(Symbols, ReadInPlaceAndCountedBySize)
 {
     symbol_builder s;
-    s.add("k_print", 0x2011d, symbol_info(STB_GLOBAL, STT_FUNC_));
-    s.add("k_data", 0x3000, symbol_info(STB_LOCAL, STT_OBJECT_));
+    s.add("k_print", 0x2011d, elf32_st_info(STB_GLOBAL, STT_FUNC));
+    s.add("k_data", 0x3000, elf32_st_info(STB_LOCAL, STT_OBJECT));
     bytes b(3, 0xee); // misalign the records
     b.insert(b.end(), s.symtab.begin(), s.symtab.end());
-    const Elf32_Shdr symtab{SHT_SYMTAB, 3, static_cast<std::uint32_t>(s.symtab.size()) + 15, 0};
-    ASSERT_EQ(symbol_count(symtab), 3u); // rounded down, null entry counted
-
-    const auto first = read_symbol(view(b), symtab, 1);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->st_name, 1u);
-    EXPECT_EQ(first->st_value, 0x2011du);
-    EXPECT_EQ(elf32_st_type(first->st_info), STT_FUNC);
-    const auto second = read_symbol(view(b), symtab, 2);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(elf32_st_type(second->st_info), STT_OBJECT_);
-    EXPECT_FALSE(read_symbol(view(b), symtab, 3));
-
-    const record_ref ref = symbol_record(view(b), symtab, 1);
-    ASSERT_NE(ref, nullptr);
-    EXPECT_EQ(referenced_st_value(ref), 0x2011du);
-    EXPECT_EQ(symbol_record(view(b), symtab, 3), nullptr);
-
-    // The section claims more than the buffer holds: the last record is cut off.
-    b.pop_back();
-    const Elf32_Shdr too_long{SHT_SYMTAB, 3, 48, 0};
-    EXPECT_TRUE(read_symbol(view(b), too_long, 1));
-    EXPECT_FALSE(read_symbol(view(b), too_long, 2));
-    EXPECT_EQ(symbol_record(view(b), too_long, 2), nullptr);
+    b.resize(b.size() + 15, 0);
+    const auto symbols =
+        section_records<Elf32_Sym>(view(b), section(SHT_SYMTAB, 3, static_cast<std::uint32_t>(s.symtab.size()) + 15));
+    ASSERT_TRUE(symbols);
+    ASSERT_EQ(symbols->size(), 3u); // rounded down, null entry counted
+    const Elf32_Sym first = (*symbols)[1];
+    EXPECT_EQ(first.st_name, 1u);
+    EXPECT_EQ(first.st_value, 0x2011du);
+    EXPECT_EQ(elf32_st_type(first.st_info), STT_FUNC);
+    EXPECT_EQ(elf32_st_type((*symbols)[2].st_info), STT_OBJECT);
+    EXPECT_EQ(referenced_st_value(symbols->address(1)), 0x2011du);
 }
 
 TEST(Relocations, TypeAndSymbolComeFromRInfo)
 {
     rel_builder r;
-    r.add(0x334, R_ARM_JUMP_SLOT_, 0xabcdef);
-    r.add(0x338, R_ARM_GLOB_DAT_, 2);
-    const Elf32_Shdr rel{SHT_REL, 0, 23, 0}; // 2 whole entries
-    const auto first = read_relocation(view(r.rel), rel, 0);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->r_offset, 0x334u);
-    EXPECT_EQ(elf32_r_type(first->r_info), R_ARM_JUMP_SLOT);
-    EXPECT_EQ(elf32_r_sym(first->r_info), 0xabcdefu);
-    EXPECT_TRUE(read_relocation(view(r.rel), rel, 1));
-    EXPECT_FALSE(read_relocation(view(r.rel), rel, 2));
-    r.rel.pop_back();
-    EXPECT_FALSE(read_relocation(view(r.rel), rel, 1));
+    r.add(0x334, R_ARM_JUMP_SLOT, 0xabcdef);
+    r.add(0x338, R_ARM_GLOB_DAT, 2);
+    r.rel.resize(23);
+    const auto rels = section_records<Elf32_Rel>(view(r.rel), section(SHT_REL, 0, 23));
+    ASSERT_TRUE(rels);
+    ASSERT_EQ(rels->size(), 2u); // whole entries only
+    const Elf32_Rel first = (*rels)[0];
+    EXPECT_EQ(first.r_offset, 0x334u);
+    EXPECT_EQ(elf32_r_type(first.r_info), R_ARM_JUMP_SLOT);
+    EXPECT_EQ(elf32_r_sym(first.r_info), 0xabcdefu);
 }
 
 TEST(Names, ReadFromTheStringSectionStartPlusStName)
 {
     const bytes b = {'x', 0, 'k', '_', 'a', 0, 'z', 'z'};
-    const Elf32_Shdr strtab{3, 1, 5, 0};
+    const Elf32_Shdr strtab = section(SHT_STRTAB, 1, 5);
     EXPECT_EQ(read_name(view(b), strtab, 0), "");
     EXPECT_EQ(read_name(view(b), strtab, 1), "k_a");
     EXPECT_FALSE(read_name(view(b), strtab, 5));           // "zz" has no NUL before the end
@@ -221,7 +200,6 @@ bytes attributes(const std::string& vendor, std::uint8_t scope, const bytes& tag
 
 TEST(CoreProfile, ReadFromTheFileAttributesOfTheAeabiVendor)
 {
-    constexpr std::uint32_t SHT_ARM_ATTRIBUTES_ = 0x70000003;
     struct row {
         const char* what;
         bytes section;
@@ -242,7 +220,7 @@ TEST(CoreProfile, ReadFromTheFileAttributesOfTheAeabiVendor)
     };
     for (const row& r : rows) {
         elf_writer w;
-        w.add_section(SHT_ARM_ATTRIBUTES_, r.section);
+        w.add_section(SHT_ARM_ATTRIBUTES, r.section);
         const bytes image = w.finish();
         EXPECT_EQ(read_core_profile(view(image)), r.expected) << r.what;
     }

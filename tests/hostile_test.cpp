@@ -32,23 +32,13 @@ std::string hex(std::uint64_t v)
 
 std::uint32_t e_shnum(const bytes& b)
 {
-    return b.at(E_SHNUM) | b.at(E_SHNUM + 1) << 8;
-}
-
-std::uint32_t field(const bytes& b, std::uint32_t section, std::size_t at)
-{
-    return get_u32(b, section_header_at(b, section) + at);
-}
-
-void set_field(bytes& b, std::uint32_t section, std::size_t at, std::uint32_t v)
-{
-    put_u32(b, section_header_at(b, section) + at, v);
+    return header_field(b, &Elf32_Ehdr::e_shnum);
 }
 
 std::uint32_t first_section(const bytes& b, std::uint32_t type)
 {
     for (std::uint32_t i = 0; i < e_shnum(b); ++i)
-        if (field(b, i, SH_TYPE) == type)
+        if (section_field(b, i, &Elf32_Shdr::sh_type) == type)
             return i;
     ADD_FAILURE() << "no section of type " << type;
     return 0;
@@ -57,7 +47,7 @@ std::uint32_t first_section(const bytes& b, std::uint32_t type)
 std::string name_at(const bytes& b, std::uint32_t strtab, std::uint32_t st_name)
 {
     std::string s;
-    for (std::size_t at = field(b, strtab, SH_OFFSET) + st_name; b.at(at) != 0; ++at)
+    for (std::size_t at = section_field(b, strtab, &Elf32_Shdr::sh_offset) + st_name; b.at(at) != 0; ++at)
         s.push_back(static_cast<char>(b[at]));
     return s;
 }
@@ -66,11 +56,11 @@ std::string name_at(const bytes& b, std::uint32_t strtab, std::uint32_t st_name)
 struct real_pair {
     bytes link = fixture("target.elf");
     bytes image = fixture("module.so");
-    std::uint32_t symtab = first_section(link, SHT_SYMTAB_);
-    std::uint32_t strtab = field(link, symtab, SH_LINK);
-    std::uint32_t rel = first_section(image, SHT_REL_);
-    std::uint32_t dynsym = field(image, rel, SH_LINK);
-    std::uint32_t dynstr = field(image, dynsym, SH_LINK);
+    std::uint32_t symtab = first_section(link, SHT_SYMTAB);
+    std::uint32_t strtab = section_field(link, symtab, &Elf32_Shdr::sh_link);
+    std::uint32_t rel = first_section(image, SHT_REL);
+    std::uint32_t dynsym = section_field(image, rel, &Elf32_Shdr::sh_link);
+    std::uint32_t dynstr = section_field(image, dynsym, &Elf32_Shdr::sh_link);
     std::vector<std::string> imports;                           // in relocation order
     std::vector<std::pair<std::uint32_t, std::uint32_t>> slots; // r_offset, value
     std::uint32_t function_symbol = 0;                          // .symtab index of imports[0]
@@ -78,15 +68,15 @@ struct real_pair {
     real_pair()
     {
         std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> functions; // name -> value, index
-        for (std::uint32_t j = 0; j < field(link, symtab, SH_SIZE) / 16; ++j) {
-            const std::size_t at = field(link, symtab, SH_OFFSET) + 16 * j;
-            if ((link.at(at + 12) & 0xf) == STT_FUNC_)
+        for (std::uint32_t j = 0; j < section_field(link, symtab, &Elf32_Shdr::sh_size) / 16; ++j) {
+            const std::size_t at = section_field(link, symtab, &Elf32_Shdr::sh_offset) + 16 * j;
+            if ((link.at(at + 12) & 0xf) == STT_FUNC)
                 functions[name_at(link, strtab, get_u32(link, at))] = {get_u32(link, at + 4), j};
         }
-        for (std::uint32_t j = 0; j < field(image, rel, SH_SIZE) / 8; ++j) {
-            const std::size_t at = field(image, rel, SH_OFFSET) + 8 * j;
+        for (std::uint32_t j = 0; j < section_field(image, rel, &Elf32_Shdr::sh_size) / 8; ++j) {
+            const std::size_t at = section_field(image, rel, &Elf32_Shdr::sh_offset) + 8 * j;
             const std::uint32_t sym = get_u32(image, at + 4) >> 8;
-            imports.push_back(name_at(image, dynstr, get_u32(image, field(image, dynsym, SH_OFFSET) + 16 * sym)));
+            imports.push_back(name_at(image, dynstr, get_u32(image, section_field(image, dynsym, &Elf32_Shdr::sh_offset) + 16 * sym)));
             slots.emplace_back(get_u32(image, at), functions.at(imports.back()).first);
         }
         function_symbol = functions.at(imports.at(0)).second;
@@ -159,47 +149,47 @@ std::vector<hostile_case> either_input(which input)
     const std::string then = is_link ? p.all_missing() : "relocation failed\n";
 
     auto table_line = [=](const bytes& b) {
-        return label + "section header table at " + hex(get_u32(b, E_SHOFF)) + " with " +
+        return label + "section header table at " + hex(header_field(b, &Elf32_Ehdr::e_shoff)) + " with " +
                std::to_string(e_shnum(b)) + " entries is outside the file (" + std::to_string(b.size()) +
                " bytes)\n" + then;
     };
     auto contents_line = [=](const bytes& b) {
-        return label + "section " + std::to_string(walked) + ": sh_offset " + hex(field(b, walked, SH_OFFSET)) +
-               " + sh_size " + hex(field(b, walked, SH_SIZE)) + " is outside the file (" +
+        return label + "section " + std::to_string(walked) + ": sh_offset " + hex(section_field(b, walked, &Elf32_Shdr::sh_offset)) +
+               " + sh_size " + hex(section_field(b, walked, &Elf32_Shdr::sh_size)) + " is outside the file (" +
                std::to_string(b.size()) + " bytes)\n" + then;
     };
     auto link_line = [=](const bytes& b) {
         return label + "section " + std::to_string(walked) + ": sh_link " +
-               std::to_string(field(b, walked, SH_LINK)) + " names no section (e_shnum " +
+               std::to_string(section_field(b, walked, &Elf32_Shdr::sh_link)) + " names no section (e_shnum " +
                std::to_string(e_shnum(b)) + ")\n" + then;
     };
     std::vector<hostile_case> cases = {
-        {"e_shoff past the end", input, [](bytes& b) { put_u32(b, E_SHOFF, static_cast<std::uint32_t>(b.size())); },
+        {"e_shoff past the end", input, [](bytes& b) { set_header_field(b, &Elf32_Ehdr::e_shoff, static_cast<std::uint32_t>(b.size())); },
          table_line},
         {"e_shoff + 40 x e_shnum one byte past the end", input,
-         [](bytes& b) { put_u32(b, E_SHOFF, static_cast<std::uint32_t>(b.size() - 40 * e_shnum(b) + 1)); },
+         [](bytes& b) { set_header_field(b, &Elf32_Ehdr::e_shoff, static_cast<std::uint32_t>(b.size() - 40 * e_shnum(b) + 1)); },
          table_line},
-        {"e_shoff + 40 x e_shnum wrapping past 32 bits", input, [](bytes& b) { put_u32(b, E_SHOFF, 0xffffff00u); },
+        {"e_shoff + 40 x e_shnum wrapping past 32 bits", input, [](bytes& b) { set_header_field(b, &Elf32_Ehdr::e_shoff, 0xffffff00u); },
          table_line},
-        {"e_shnum 0xFFFF", input, [](bytes& b) { put_u16(b, E_SHNUM, 0xffff); }, table_line},
+        {"e_shnum 0xFFFF", input, [](bytes& b) { set_header_field(b, &Elf32_Ehdr::e_shnum, 0xffff); }, table_line},
         {"sh_offset past the end", input,
-         [=](bytes& b) { set_field(b, walked, SH_OFFSET, static_cast<std::uint32_t>(b.size())); }, contents_line},
+         [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_offset, static_cast<std::uint32_t>(b.size())); }, contents_line},
         {"sh_offset + sh_size wrapping past 32 bits", input,
-         [=](bytes& b) { set_field(b, walked, SH_OFFSET, 0xfffffff0u); }, contents_line},
-        {"sh_size huge", input, [=](bytes& b) { set_field(b, walked, SH_SIZE, 0xfffffff0u); }, contents_line},
-        {"sh_link past the table", input, [=](bytes& b) { set_field(b, walked, SH_LINK, e_shnum(b)); }, link_line},
-        {"sh_link 0xFFFFFFFF", input, [=](bytes& b) { set_field(b, walked, SH_LINK, 0xffffffffu); }, link_line},
+         [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_offset, 0xfffffff0u); }, contents_line},
+        {"sh_size huge", input, [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_size, 0xfffffff0u); }, contents_line},
+        {"sh_link past the table", input, [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_link, e_shnum(b)); }, link_line},
+        {"sh_link 0xFFFFFFFF", input, [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_link, 0xffffffffu); }, link_line},
         // The link file's names are then read from its symbol records: none is a real name.
         // The linked image's symbols are read from its relocations, 16 bytes apart: a symbol
         // index past half the entries is outside, and the others have st_value = an r_info.
-        {"sh_link naming the section itself", input, [=](bytes& b) { set_field(b, walked, SH_LINK, walked); },
+        {"sh_link naming the section itself", input, [=](bytes& b) { set_section_field(b, walked, &Elf32_Shdr::sh_link, walked); },
          [=](const bytes& b) {
              if (is_link)
                  return then;
              std::string out;
-             for (std::uint32_t j = 0; j < field(b, walked, SH_SIZE) / 8; ++j) {
-                 const std::uint32_t sym = get_u32(b, field(b, walked, SH_OFFSET) + 8 * j + 4) >> 8;
-                 if (sym >= field(b, walked, SH_SIZE) / 16)
+             for (std::uint32_t j = 0; j < section_field(b, walked, &Elf32_Shdr::sh_size) / 8; ++j) {
+                 const std::uint32_t sym = get_u32(b, section_field(b, walked, &Elf32_Shdr::sh_offset) + 8 * j + 4) >> 8;
+                 if (sym >= section_field(b, walked, &Elf32_Shdr::sh_size) / 16)
                      out += label + "section " + std::to_string(walked) + " relocation " + std::to_string(j) +
                             ": symbol " + std::to_string(sym) + " is outside symbol section " +
                             std::to_string(walked) + "\n";
@@ -231,11 +221,11 @@ std::vector<hostile_case> name_cases()
     const real_pair& p = pair();
     const std::string first_missing = "relocate symbol " + p.imports[0] + " failed\n";
     auto link_st_name = [&p](bytes& b, std::uint32_t v) {
-        put_u32(b, field(b, p.symtab, SH_OFFSET) + 16 * p.function_symbol, v);
+        put_u32(b, section_field(b, p.symtab, &Elf32_Shdr::sh_offset) + 16 * p.function_symbol, v);
     };
-    auto image_st_name = [&p](bytes& b, std::uint32_t v) { put_u32(b, field(b, p.dynsym, SH_OFFSET) + 16 * 1, v); };
+    auto image_st_name = [&p](bytes& b, std::uint32_t v) { put_u32(b, section_field(b, p.dynsym, &Elf32_Shdr::sh_offset) + 16 * 1, v); };
     auto end_of = [](const bytes& b, std::uint32_t strtab) {
-        return static_cast<std::uint32_t>(b.size() - field(b, strtab, SH_OFFSET));
+        return static_cast<std::uint32_t>(b.size() - section_field(b, strtab, &Elf32_Shdr::sh_offset));
     };
     auto outside = [](const std::string& label, std::uint32_t section, std::uint32_t symbol, std::uint32_t st_name,
                       const char* how) {
@@ -246,7 +236,7 @@ std::vector<hostile_case> name_cases()
     const char* NO_NUL = "runs to the end of the file without a NUL";
     return {
         {"link file: st_name past its string section reads on into the next bytes", which::link_file,
-         [=](bytes& b) { link_st_name(b, field(b, p.strtab, SH_SIZE) + 1); },
+         [=](bytes& b) { link_st_name(b, section_field(b, p.strtab, &Elf32_Shdr::sh_size) + 1); },
          [=](const bytes&) { return first_missing + "relocation failed\n"; }},
         {"link file: st_name past the buffer", which::link_file,
          [=](bytes& b) { link_st_name(b, end_of(b, p.strtab)); },
@@ -269,9 +259,9 @@ std::vector<hostile_case> name_cases()
                     first_missing + "relocation failed\n";
          }},
         {"linked image: st_name past its string section reads on into the next bytes", which::linked_image,
-         [=](bytes& b) { image_st_name(b, field(b, p.dynstr, SH_SIZE) + 1); },
+         [=](bytes& b) { image_st_name(b, section_field(b, p.dynstr, &Elf32_Shdr::sh_size) + 1); },
          [=](const bytes& b) {
-             return "relocate symbol " + name_at(b, p.dynstr, field(b, p.dynstr, SH_SIZE) + 1) +
+             return "relocate symbol " + name_at(b, p.dynstr, section_field(b, p.dynstr, &Elf32_Shdr::sh_size) + 1) +
                     " failed\nrelocation failed\n";
          }},
         {"linked image: st_name past the buffer", which::linked_image,
@@ -293,15 +283,15 @@ std::vector<hostile_case> name_cases()
          }},
         {"linked image: symbol index past its section", which::linked_image,
          [=](bytes& b) {
-             put_u32(b, field(b, p.rel, SH_OFFSET) + 4, (field(b, p.dynsym, SH_SIZE) / 16) << 8 | R_ARM_JUMP_SLOT_);
+             put_u32(b, section_field(b, p.rel, &Elf32_Shdr::sh_offset) + 4, (section_field(b, p.dynsym, &Elf32_Shdr::sh_size) / 16) << 8 | R_ARM_JUMP_SLOT);
          },
          [=](const bytes& b) {
              return "linked image: section " + std::to_string(p.rel) + " relocation 0: symbol " +
-                    std::to_string(field(b, p.dynsym, SH_SIZE) / 16) + " is outside symbol section " +
+                    std::to_string(section_field(b, p.dynsym, &Elf32_Shdr::sh_size) / 16) + " is outside symbol section " +
                     std::to_string(p.dynsym) + "\nrelocation failed\n";
          }},
         {"linked image: symbol section's sh_link past the table", which::linked_image,
-         [=](bytes& b) { set_field(b, p.dynsym, SH_LINK, e_shnum(b)); },
+         [=](bytes& b) { set_section_field(b, p.dynsym, &Elf32_Shdr::sh_link, e_shnum(b)); },
          [=](const bytes& b) {
              return "linked image: section " + std::to_string(p.dynsym) + ": sh_link " + std::to_string(e_shnum(b)) +
                     " names no section (e_shnum " + std::to_string(e_shnum(b)) + ")\nrelocation failed\n";
@@ -321,7 +311,7 @@ std::vector<hostile_case> slot_cases()
         const std::string at = back == 0 ? std::string("0xFFFFFFFF") : "size - " + std::to_string(back);
         cases.push_back({"linked image: r_offset " + at,
                          which::linked_image,
-                         [=](bytes& b) { put_u32(b, field(b, p.rel, SH_OFFSET), offset(b)); },
+                         [=](bytes& b) { put_u32(b, section_field(b, p.rel, &Elf32_Shdr::sh_offset), offset(b)); },
                          [=](const bytes& b) {
                              return "relocate symbol " + p.imports[0] + " failed: offset " + hex(offset(b)) +
                                     " is outside the image\nrelocation failed\n";
@@ -337,7 +327,7 @@ std::vector<hostile_case> magic_cases()
     std::vector<hostile_case> cases;
     for (const std::uint32_t offset : {0u, 3u})
         cases.push_back({"linked image: r_offset " + std::to_string(offset), which::linked_image,
-                         [=](bytes& b) { put_u32(b, field(b, p.rel, SH_OFFSET), offset); },
+                         [=](bytes& b) { put_u32(b, section_field(b, p.rel, &Elf32_Shdr::sh_offset), offset); },
                          [=](const bytes&) {
                              return "relocate symbol " + p.imports[0] + " failed: offset " + hex(offset) +
                                     " overlaps the module magic\nrelocation failed\n";
@@ -350,20 +340,19 @@ std::vector<hostile_case> magic_cases()
 // cannot be read say nothing, and the module welds as before.
 std::vector<hostile_case> attribute_cases()
 {
-    constexpr std::uint32_t SHT_ARM_ATTRIBUTES_ = 0x70000003;
-    const std::uint32_t attributes = first_section(pair().link, SHT_ARM_ATTRIBUTES_);
+    const std::uint32_t attributes = first_section(pair().link, SHT_ARM_ATTRIBUTES);
     auto profile_at = [=](const bytes& b) {
-        const auto start = b.begin() + field(b, attributes, SH_OFFSET);
+        const auto start = b.begin() + section_field(b, attributes, &Elf32_Shdr::sh_offset);
         const std::uint8_t tag_and_value[] = {0x07, 'A'};
-        return static_cast<std::uint32_t>(std::search(start, start + field(b, attributes, SH_SIZE),
+        return static_cast<std::uint32_t>(std::search(start, start + section_field(b, attributes, &Elf32_Shdr::sh_size),
                                                       std::begin(tag_and_value), std::end(tag_and_value)) -
                                           b.begin());
     };
     auto m_profile = [=](bytes& b) { b.at(profile_at(b) + 1) = 'M'; };
-    auto set = [=](std::size_t f, std::uint32_t v) {
+    auto set = [=](ul32 Elf32_Shdr::*f, std::uint32_t v) {
         return [=](bytes& b) {
             m_profile(b);
-            set_field(b, attributes, f, v);
+            set_section_field(b, attributes, f, v);
         };
     };
     auto refused = [](const bytes&) {
@@ -378,32 +367,32 @@ std::vector<hostile_case> attribute_cases()
         {label + "naming v7E-M by Tag_CPU_arch alone", which::link_file,
          [=](bytes& b) { b.at(profile_at(b) - 1) = 13; }, refused},
         {label + "for M with sh_offset past the end", which::link_file,
-         [=](bytes& b) { set(SH_OFFSET, static_cast<std::uint32_t>(b.size()))(b); }, welds, 0},
-        {label + "for M with sh_size huge", which::link_file, set(SH_SIZE, 0xfffffff0u), welds, 0},
+         [=](bytes& b) { set(&Elf32_Shdr::sh_offset, static_cast<std::uint32_t>(b.size()))(b); }, welds, 0},
+        {label + "for M with sh_size huge", which::link_file, set(&Elf32_Shdr::sh_size, 0xfffffff0u), welds, 0},
         {label + "for M cut before the profile", which::link_file,
-         [=](bytes& b) { set(SH_SIZE, profile_at(b) - field(b, attributes, SH_OFFSET))(b); }, welds, 0},
+         [=](bytes& b) { set(&Elf32_Shdr::sh_size, profile_at(b) - section_field(b, attributes, &Elf32_Shdr::sh_offset))(b); }, welds, 0},
         {label + "for M with a subsection longer than the section", which::link_file,
          [=](bytes& b) {
              m_profile(b);
-             put_u32(b, field(b, attributes, SH_OFFSET) + 1, field(b, attributes, SH_SIZE));
+             put_u32(b, section_field(b, attributes, &Elf32_Shdr::sh_offset) + 1, section_field(b, attributes, &Elf32_Shdr::sh_size));
          },
          welds, 0},
         {label + "for M with a subsection of length 0", which::link_file,
          [=](bytes& b) {
              m_profile(b);
-             put_u32(b, field(b, attributes, SH_OFFSET) + 1, 0);
+             put_u32(b, section_field(b, attributes, &Elf32_Shdr::sh_offset) + 1, 0);
          },
          welds, 0},
         {label + "for M with a file group of size 0", which::link_file,
          [=](bytes& b) {
              m_profile(b);
-             put_u32(b, field(b, attributes, SH_OFFSET) + 12, 0);
+             put_u32(b, section_field(b, attributes, &Elf32_Shdr::sh_offset) + 12, 0);
          },
          welds, 0},
         {label + "with a number running to the section's end", which::link_file,
          [=](bytes& b) {
-             const std::uint32_t end = field(b, attributes, SH_OFFSET) + field(b, attributes, SH_SIZE);
-             for (std::uint32_t k = field(b, attributes, SH_OFFSET) + 16; k < end; ++k)
+             const std::uint32_t end = section_field(b, attributes, &Elf32_Shdr::sh_offset) + section_field(b, attributes, &Elf32_Shdr::sh_size);
+             for (std::uint32_t k = section_field(b, attributes, &Elf32_Shdr::sh_offset) + 16; k < end; ++k)
                  b.at(k) = 0x80;
          },
          welds, 0},
@@ -415,18 +404,18 @@ std::vector<hostile_case> overlap_cases()
 {
     const real_pair& p = pair();
     auto copy_header = [](bytes& b, std::uint32_t from, std::uint32_t to) {
-        for (const std::size_t f : {SH_TYPE, SH_OFFSET, SH_SIZE, SH_LINK})
-            set_field(b, to, f, field(b, from, f));
+        for (ul32 Elf32_Shdr::*f : {&Elf32_Shdr::sh_type, &Elf32_Shdr::sh_offset, &Elf32_Shdr::sh_size, &Elf32_Shdr::sh_link})
+            set_section_field(b, to, f, section_field(b, from, f));
     };
     auto spare = [](const bytes& b, std::uint32_t after) { return after + 1 < e_shnum(b) ? after + 1 : after - 1; };
     auto whole_file = [](bytes& b, std::uint32_t section, std::uint32_t type) {
-        set_field(b, section, SH_TYPE, type);
-        set_field(b, section, SH_OFFSET, 0);
-        set_field(b, section, SH_ADDR, 0); // still at its address: only the overlap is wrong
-        set_field(b, section, SH_SIZE, static_cast<std::uint32_t>(b.size()));
+        set_section_field(b, section, &Elf32_Shdr::sh_type, type);
+        set_section_field(b, section, &Elf32_Shdr::sh_offset, 0);
+        set_section_field(b, section, &Elf32_Shdr::sh_addr, 0); // still at its address: only the overlap is wrong
+        set_section_field(b, section, &Elf32_Shdr::sh_size, static_cast<std::uint32_t>(b.size()));
     };
     auto too_much = [](const std::string& label, const bytes& b, std::uint32_t section) {
-        return label + "section " + std::to_string(section) + ": sh_size " + hex(field(b, section, SH_SIZE)) +
+        return label + "section " + std::to_string(section) + ": sh_size " + hex(section_field(b, section, &Elf32_Shdr::sh_size)) +
                " would make the sections walked so far larger than the file (" + std::to_string(b.size()) +
                " bytes); they overlap\n";
     };
@@ -435,8 +424,8 @@ std::vector<hostile_case> overlap_cases()
         // With no jump slot among the header's bytes, nothing is left to fill.
         {"linked image: the relocation section covers the ELF header", which::linked_image,
          [=](bytes& b) {
-             set_field(b, p.rel, SH_OFFSET, 0);
-             set_field(b, p.rel, SH_SIZE, 52);
+             set_section_field(b, p.rel, &Elf32_Shdr::sh_offset, 0);
+             set_section_field(b, p.rel, &Elf32_Shdr::sh_size, 52);
          },
          [](const bytes&) { return std::string("relocation sucessfully\n"); }, 0, false},
         {"link file: a second symbol section over the same symbols", which::link_file,
@@ -446,10 +435,10 @@ std::vector<hostile_case> overlap_cases()
          [=](bytes& b) { copy_header(b, p.rel, image_spare); },
          [](const bytes&) { return std::string("relocation sucessfully\n"); }, 0},
         {"link file: a symbol section over the whole file besides the real one", which::link_file,
-         [=](bytes& b) { whole_file(b, link_spare, SHT_SYMTAB_); },
+         [=](bytes& b) { whole_file(b, link_spare, SHT_SYMTAB); },
          [=](const bytes& b) { return too_much("link file: ", b, link_spare) + "relocation sucessfully\n"; }, 0},
         {"linked image: a relocation section over the whole file besides the real one", which::linked_image,
-         [=](bytes& b) { whole_file(b, image_spare, SHT_REL_); },
+         [=](bytes& b) { whole_file(b, image_spare, SHT_REL); },
          [=](const bytes& b) { return too_much("linked image: ", b, image_spare) + "relocation failed\n"; }},
     };
 }
@@ -507,10 +496,10 @@ TEST_F(hostile_run_test, ValidOdditiesAreAccepted)
 {
     const real_pair& p = pair();
     bytes image = p.image;
-    put_u16(image, 46, 0);
-    image[5] = 2;
+    set_header_field(image, &Elf32_Ehdr::e_shentsize, 0);
+    image[EI_DATA] = ELFDATA2MSB;
     const auto last = static_cast<std::uint32_t>(image.size() - 4);
-    put_u32(image, field(image, p.rel, SH_OFFSET), last);
+    put_u32(image, section_field(image, p.rel, &Elf32_Shdr::sh_offset), last);
     put("k.elf", p.link);
     put("app.so", image);
     const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});
@@ -524,14 +513,14 @@ TEST_F(hostile_run_test, ValidOdditiesAreAccepted)
 TEST_F(hostile_run_test, NoSectionsMeansNothingToFill)
 {
     bytes image = pair().image;
-    put_u16(image, E_SHNUM, 0);
-    for (const std::uint32_t e_shoff : {get_u32(image, E_SHOFF), 0u, 0xfffffff0u}) {
+    set_header_field(image, &Elf32_Ehdr::e_shnum, 0);
+    for (const std::uint32_t e_shoff : {header_field(image, &Elf32_Ehdr::e_shoff), 0u, 0xfffffff0u}) {
         // With no entries, e_shoff points at nothing that is read: any value will do.
-        put_u32(image, E_SHOFF, e_shoff);
+        set_header_field(image, &Elf32_Ehdr::e_shoff, e_shoff);
         expect_nothing_to_fill(image, "e_shoff " + hex(e_shoff));
     }
     bytes link = pair().link;
-    put_u16(link, E_SHNUM, 0);
+    set_header_field(link, &Elf32_Ehdr::e_shnum, 0);
     expect_no_functions(link);
 }
 
@@ -540,13 +529,13 @@ TEST_F(hostile_run_test, NoSectionsMeansNothingToFill)
 TEST_F(hostile_run_test, EmptySectionsMayPointAnywhere)
 {
     bytes image = pair().image;
-    set_field(image, pair().rel, SH_SIZE, 0);
-    set_field(image, pair().rel, SH_OFFSET, 0xfffffff0u);
+    set_section_field(image, pair().rel, &Elf32_Shdr::sh_size, 0);
+    set_section_field(image, pair().rel, &Elf32_Shdr::sh_offset, 0xfffffff0u);
     expect_nothing_to_fill(image, "empty .rel.plt");
 
     bytes link = pair().link;
-    set_field(link, pair().symtab, SH_SIZE, 0);
-    set_field(link, pair().symtab, SH_OFFSET, static_cast<std::uint32_t>(link.size() + 1));
+    set_section_field(link, pair().symtab, &Elf32_Shdr::sh_size, 0);
+    set_section_field(link, pair().symtab, &Elf32_Shdr::sh_offset, static_cast<std::uint32_t>(link.size() + 1));
     expect_no_functions(link);
 }
 
@@ -560,10 +549,10 @@ TEST_F(hostile_run_test, NamesSharingOneLongRunStopTheLinkFileWalk)
     s.strtab.assign(RUN, 'a');
     s.strtab.push_back(0);
     for (std::uint32_t j = 1; j < COUNT; ++j)
-        s.add_raw(j, 0x1000 + j, symbol_info(STB_GLOBAL, STT_FUNC_));
+        s.add_raw(j, 0x1000 + j, elf32_st_info(STB_GLOBAL, STT_FUNC));
     elf_writer w;
-    const std::uint32_t strtab = w.add_section(SHT_STRTAB_, s.strtab);
-    const std::uint32_t symtab = w.add_section(SHT_SYMTAB_, s.symtab, strtab);
+    const std::uint32_t strtab = w.add_section(SHT_STRTAB, s.strtab);
+    const std::uint32_t symtab = w.add_section(SHT_SYMTAB, s.symtab, strtab);
     const bytes link = w.finish();
     put("k.elf", link);
     put("app.so", pair().image);
@@ -587,11 +576,11 @@ TEST_F(hostile_run_test, SlotsSharingOneLongNameStopTheModuleWalk)
     s.add(std::string(1u << 20, 'f'), 0);
     rel_builder rel;
     for (std::uint32_t j = 0; j < SLOTS; ++j)
-        rel.add(52, R_ARM_JUMP_SLOT_, 1);
+        rel.add(52, R_ARM_JUMP_SLOT, 1);
     elf_writer w;
-    const std::uint32_t dynstr = w.add_section(SHT_STRTAB_, s.strtab);
-    const std::uint32_t dynsym = w.add_section(SHT_DYNSYM_, s.symtab, dynstr);
-    w.add_section(SHT_REL_, rel.rel, dynsym);
+    const std::uint32_t dynstr = w.add_section(SHT_STRTAB, s.strtab);
+    const std::uint32_t dynsym = w.add_section(SHT_DYNSYM, s.symtab, dynstr);
+    w.add_section(SHT_REL, rel.rel, dynsym);
     const bytes image = w.finish();
     put("k.elf", pair().link);
     put("app.so", image);
@@ -614,12 +603,12 @@ TEST_F(hostile_run_test, RelocationSectionsPiledOnOneAnotherAreWalkedOnlyAsFarAs
     constexpr std::uint32_t ENTRIES = 1u << 16, SECTIONS = 0xfff0;
     rel_builder words;
     for (std::uint32_t j = 0; j < ENTRIES; ++j)
-        words.add(52, R_ARM_ABS32_, 1);
+        words.add(52, R_ARM_ABS32, 1);
     elf_writer w;
     const std::uint32_t at = w.next_offset();
-    w.add_section(SHT_PROGBITS_, words.rel);
+    w.add_section(SHT_PROGBITS, words.rel);
     while (w.section_count() < SECTIONS)
-        w.add_header({SHT_REL_, at, ENTRIES * 8, 0});
+        w.add_header({SHT_REL, at, ENTRIES * 8, 0});
     const bytes image = w.finish();
     put("k.elf", pair().link);
     put("app.so", image);

@@ -32,12 +32,12 @@ protected:
 
 const bytes LINK = make_link_file({
     {"k_print", 0x2011d},
-    {"k_add", 0x20124, symbol_info(STB_GLOBAL, STT_FUNC_)},
+    {"k_add", 0x20124, elf32_st_info(STB_GLOBAL, STT_FUNC)},
     {"k_zero", 0},
-    {"k_data", 0x30000, symbol_info(STB_GLOBAL, STT_OBJECT_)},
-    {"helper", 0x100, symbol_info(STB_LOCAL, STT_FUNC_)},
-    {"helper", 0x201, symbol_info(STB_LOCAL, STT_FUNC_)},
-    {"k_weak", 0x20200, symbol_info(STB_WEAK, STT_FUNC_)},
+    {"k_data", 0x30000, elf32_st_info(STB_GLOBAL, STT_OBJECT)},
+    {"helper", 0x100, elf32_st_info(STB_LOCAL, STT_FUNC)},
+    {"helper", 0x201, elf32_st_info(STB_LOCAL, STT_FUNC)},
+    {"k_weak", 0x20200, elf32_st_info(STB_WEAK, STT_FUNC)},
 });
 
 TEST_F(weld_test, FillsEverySlotAndChangesNothingElse)
@@ -90,7 +90,7 @@ TEST_F(weld_test, BytesThatTextModeWouldChangeGoThroughUnchanged)
 TEST_F(weld_test, ImageWithoutRelocationsOnlyGetsTheMagic)
 {
     elf_writer w;
-    w.add_section(SHT_PROGBITS_, bytes(40, 0x11));
+    w.add_section(SHT_PROGBITS, bytes(40, 0x11));
     const bytes image = w.finish();
     const run_result r = weld(LINK, image);
     EXPECT_EQ(r.status, 0);
@@ -103,8 +103,8 @@ TEST_F(weld_test, SlotsOfValuedSymbolsAndOtherTypesAreLeftAlone)
     // The module's own function (a value), a data import and an absolute word: none is touched,
     // even where the link file has no such name.
     const module_layout m = make_module({{"own_function", 0x345},
-                                         {"k_data", 0, R_ARM_GLOB_DAT_},
-                                         {"unknown", 0, R_ARM_ABS32_},
+                                         {"k_data", 0, R_ARM_GLOB_DAT},
+                                         {"unknown", 0, R_ARM_ABS32},
                                          {"k_add"}});
     const run_result r = weld(LINK, m.image);
     EXPECT_EQ(r.status, 0) << r.out;
@@ -114,7 +114,7 @@ TEST_F(weld_test, SlotsOfValuedSymbolsAndOtherTypesAreLeftAlone)
 TEST_F(weld_test, RelaSectionsAreNotLookedAt)
 {
     module_layout m = make_module({{"nowhere"}});
-    put_u32(m.image, section_header_at(m.image, m.rel_section) + SH_TYPE, SHT_RELA_);
+    set_section_field(m.image, m.rel_section, &Elf32_Shdr::sh_type, SHT_RELA);
     const run_result r = weld(LINK, m.image);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(get("out.mo"), expected_module(m.image, {}));
@@ -138,8 +138,8 @@ TEST_F(weld_test, NullSymbolHasTheEmptyName)
 {
     module_layout m = make_module({{"k_add"}});
     rel_builder extra;
-    extra.add(m.slot_offsets[0], R_ARM_JUMP_SLOT_, 0);
-    const std::size_t rel_at = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+    extra.add(m.slot_offsets[0], R_ARM_JUMP_SLOT, 0);
+    const std::size_t rel_at = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
     std::copy(extra.rel.begin(), extra.rel.end(), m.image.begin() + static_cast<std::ptrdiff_t>(rel_at));
     expect_failed(weld(LINK, m.image), "relocate symbol  failed\n");
 }
@@ -166,7 +166,7 @@ TEST_F(weld_test, TextLinkFileLeavesEverySlotUnresolved)
 TEST_F(weld_test, SlotOutsideTheImageFailsTheRun)
 {
     module_layout m = make_module({{"k_add"}, {"k_print"}});
-    const std::size_t rel_at = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+    const std::size_t rel_at = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
     const auto size = static_cast<std::uint32_t>(m.image.size());
     put_u32(m.image, rel_at, size - 3);
     put_u32(m.image, rel_at + 8, 0xffffffff);
@@ -181,7 +181,7 @@ TEST_F(weld_test, SlotOutsideTheImageFailsTheRun)
 TEST_F(weld_test, SlotInTheLastFourBytesIsFilled)
 {
     module_layout m = make_module({{"k_add"}});
-    const std::size_t rel_at = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+    const std::size_t rel_at = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
     const auto last = static_cast<std::uint32_t>(m.image.size() - 4);
     put_u32(m.image, rel_at, last);
     EXPECT_EQ(weld(LINK, m.image).status, 0);
@@ -198,22 +198,22 @@ TEST_F(weld_test, UnreadableRecordsFailTheRunWithALineEach)
     const std::vector<patch_case> cases = {
         {"symbol index past its section",
          [](module_layout& m) {
-             const std::size_t rel_at = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
-             put_u32(m.image, rel_at + 4, 9u << 8 | R_ARM_JUMP_SLOT_);
+             const std::size_t rel_at = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
+             put_u32(m.image, rel_at + 4, 9u << 8 | R_ARM_JUMP_SLOT);
          },
          "linked image: section 4 relocation 0: symbol 9 is outside symbol section 3\n"},
         {"relocation section names no section",
-         [](module_layout& m) { put_u32(m.image, section_header_at(m.image, m.rel_section) + SH_LINK, 5); },
+         [](module_layout& m) { set_section_field(m.image, m.rel_section, &Elf32_Shdr::sh_link, 5); },
          "linked image: section 4: sh_link 5 names no section (e_shnum 5)\n"},
         {"symbol section names no section",
-         [](module_layout& m) { put_u32(m.image, section_header_at(m.image, m.dynsym_section) + SH_LINK, 0xffffffff); },
+         [](module_layout& m) { set_section_field(m.image, m.dynsym_section, &Elf32_Shdr::sh_link, 0xffffffff); },
          "linked image: section 3: sh_link 4294967295 names no section (e_shnum 5)\n"},
         {"relocations past the end",
-         [](module_layout& m) { put_u32(m.image, section_header_at(m.image, m.rel_section) + SH_SIZE, 0xfffffff8); },
+         [](module_layout& m) { set_section_field(m.image, m.rel_section, &Elf32_Shdr::sh_size, 0xfffffff8); },
          ""},
         {"name outside the file",
          [](module_layout& m) {
-             const std::size_t sym_at = get_u32(m.image, section_header_at(m.image, m.dynsym_section) + SH_OFFSET);
+             const std::size_t sym_at = section_field(m.image, m.dynsym_section, &Elf32_Shdr::sh_offset);
              put_u32(m.image, sym_at + 16, 0x10000);
          },
          "linked image: section 3 symbol 1: name at st_name 0x10000 is outside the file\n"},

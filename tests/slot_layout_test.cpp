@@ -5,24 +5,21 @@
 
 namespace {
 
-constexpr std::uint32_t ALLOC = 2;
-
 TEST(MisplacedSections, FoundByAddressEvenWhereSectionsOverlap)
 {
     elf_writer w;
-    w.add_header({SHT_PROGBITS_, 0x100, 0x80, 0, ALLOC, 0x100});   // 1: in place
-    w.add_header({SHT_PROGBITS_, 0x200, 0x100, 0, ALLOC, 0x1000}); // 2: misplaced
-    w.add_header({SHT_PROGBITS_, 0x300, 0x10, 0, ALLOC, 0x1050});  // 3: inside 2's addresses
-    w.add_header({SHT_PROGBITS_, 0x400, 0x800, 0, ALLOC, 0x2000}); // 4: misplaced
-    w.add_header({8, 0x500, 0x1000, 0, ALLOC, 0x4000});            // 5: NOBITS, no file contents
-    w.add_header({SHT_PROGBITS_, 0x600, 0x40, 0, 0, 0x5000});      // 6: not allocated
-    w.add_header({SHT_PROGBITS_, 0x700, 0, 0, ALLOC, 0x6000});     // 7: empty
+    w.add_header({SHT_PROGBITS, 0x100, 0x80, 0, SHF_ALLOC, 0x100});   // 1: in place
+    w.add_header({SHT_PROGBITS, 0x200, 0x100, 0, SHF_ALLOC, 0x1000}); // 2: misplaced
+    w.add_header({SHT_PROGBITS, 0x300, 0x10, 0, SHF_ALLOC, 0x1050});  // 3: inside 2's addresses
+    w.add_header({SHT_PROGBITS, 0x400, 0x800, 0, SHF_ALLOC, 0x2000}); // 4: misplaced
+    w.add_header({SHT_NOBITS, 0x500, 0x1000, 0, SHF_ALLOC, 0x4000});            // 5: NOBITS, no file contents
+    w.add_header({SHT_PROGBITS, 0x600, 0x40, 0, 0, 0x5000});      // 6: not allocated
+    w.add_header({SHT_PROGBITS, 0x700, 0, 0, SHF_ALLOC, 0x6000});     // 7: empty
     const bytes image = w.finish();
-    const image_view view{image.data(), image.size()};
-    const std::optional<Elf32_Ehdr> ehdr = read_elf_header(view);
-    ASSERT_TRUE(ehdr);
+    const std::optional<image_walk> walk = open_walk(image_view{image.data(), image.size()}, "linked image");
+    ASSERT_TRUE(walk);
     std::vector<misplaced_section> found;
-    ASSERT_TRUE(find_misplaced_sections(view, *ehdr, found));
+    ASSERT_TRUE(find_misplaced_sections(*walk, found));
     ASSERT_EQ(found.size(), 3u);
 
     const struct {
@@ -46,9 +43,8 @@ TEST_F(misplaced_slot_test, SlotInsideTheFileButOffItsAddressIsReported)
         module_layout m = make_module({{"f0"}, {"f1"}});
         // Section 1 holds the slots: mark it allocated, at `shift` below its offset, so that the
         // slots' addresses lie inside its address range.
-        const std::size_t got = section_header_at(m.image, 1);
-        put_u32(m.image, got + SH_FLAGS, ALLOC);
-        put_u32(m.image, got + SH_ADDR, get_u32(m.image, got + SH_OFFSET) - shift);
+        set_section_field(m.image, 1, &Elf32_Shdr::sh_flags, SHF_ALLOC);
+        set_section_field(m.image, 1, &Elf32_Shdr::sh_addr, section_field(m.image, 1, &Elf32_Shdr::sh_offset) - shift);
         put("app.so", m.image);
         std::filesystem::remove(path("out.mo"));
         const run_result r = run({"-l", "k.elf", "-o", "out.mo", "app.so"});

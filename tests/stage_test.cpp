@@ -30,11 +30,11 @@ protected:
     void TearDown() override { debug_flag = 0; }
 
     // Runs the link-file stage on `image`; returns what it printed.
-    std::string collect(const bytes& image, int expected_result)
+    std::string collect(const bytes& image, stage_result expected_result)
     {
         link_ = image;
         ::testing::internal::CaptureStdout();
-        const int result = collect_link_symbols(image_view{link_.data(), link_.size()});
+        const stage_result result = collect_link_symbols(image_view{link_.data(), link_.size()});
         std::string out = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(result, expected_result) << out;
         return out;
@@ -55,17 +55,17 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
 {
     std::vector<link_symbol> syms;
     for (int i = 0; i < 20; ++i)
-        syms.push_back({"data_" + std::to_string(i), 0x4000u + 4 * i, symbol_info(STB_GLOBAL, STT_OBJECT_)});
-    syms.insert(syms.begin() + 3, {"k_print", 0x2011d, symbol_info(STB_GLOBAL, STT_FUNC_)});
-    syms.insert(syms.begin() + 9, {"k_local", 0x2020, symbol_info(STB_LOCAL, STT_FUNC_)});
-    syms.insert(syms.begin() + 15, {"k_weak", 0, symbol_info(STB_WEAK, STT_FUNC_)});
-    syms.push_back({"section", 0x100, symbol_info(STB_LOCAL, STT_SECTION_)});
-    syms.push_back({"k.c", 0, symbol_info(STB_LOCAL, STT_FILE_)});
-    syms.push_back({"untyped", 0x500, symbol_info(STB_GLOBAL, STT_NOTYPE_)});
+        syms.push_back({"data_" + std::to_string(i), 0x4000u + 4 * i, elf32_st_info(STB_GLOBAL, STT_OBJECT)});
+    syms.insert(syms.begin() + 3, {"k_print", 0x2011d, elf32_st_info(STB_GLOBAL, STT_FUNC)});
+    syms.insert(syms.begin() + 9, {"k_local", 0x2020, elf32_st_info(STB_LOCAL, STT_FUNC)});
+    syms.insert(syms.begin() + 15, {"k_weak", 0, elf32_st_info(STB_WEAK, STT_FUNC)});
+    syms.push_back({"section", 0x100, elf32_st_info(STB_LOCAL, STT_SECTION)});
+    syms.push_back({"k.c", 0, elf32_st_info(STB_LOCAL, STT_FILE)});
+    syms.push_back({"untyped", 0x500, elf32_st_info(STB_GLOBAL, STT_NOTYPE)});
     // st_info's upper bits are the binding: only the low four bits say "function".
     syms.push_back({"k_odd", 0x600, 0xf2});
     debug_flag = 1;
-    EXPECT_EQ(collect(make_link_file(syms), STAGE_OK), "hash_table_insert symbol k_print \n"
+    EXPECT_EQ(collect(make_link_file(syms), stage_result::ok), "hash_table_insert symbol k_print \n"
                                                        "hash_table_insert symbol k_local \n"
                                                        "hash_table_insert symbol k_weak \n"
                                                        "hash_table_insert symbol k_odd \n");
@@ -80,29 +80,29 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
 
 TEST_F(stage_test, SilentWithoutTraceAndLaterDuplicateWins)
 {
-    const bytes link = make_link_file({{"helper", 0x100, symbol_info(STB_LOCAL, STT_FUNC_)},
-                                       {"helper", 0x201, symbol_info(STB_LOCAL, STT_FUNC_)}});
-    EXPECT_EQ(collect(link, STAGE_OK), "");
+    const bytes link = make_link_file({{"helper", 0x100, elf32_st_info(STB_LOCAL, STT_FUNC)},
+                                       {"helper", 0x201, elf32_st_info(STB_LOCAL, STT_FUNC)}});
+    EXPECT_EQ(collect(link, stage_result::ok), "");
     EXPECT_EQ(value_of("helper"), 0x201u);
 }
 
 TEST_F(stage_test, TextFileIsNotElf)
 {
     const std::string text = "this is not an image\n";
-    EXPECT_EQ(collect(bytes(text.begin(), text.end()), STAGE_FAILED), "check ELF header error\n");
+    EXPECT_EQ(collect(bytes(text.begin(), text.end()), stage_result::failed), "check ELF header error\n");
     EXPECT_EQ(symbol_table, nullptr);
-    EXPECT_EQ(collect(bytes{}, STAGE_FAILED), "check ELF header error\n");
+    EXPECT_EQ(collect(bytes{}, stage_result::failed), "check ELF header error\n");
 }
 
 TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
 {
     elf_writer w;
-    w.add_section(SHT_PROGBITS_, bytes(32, 1));
-    const std::uint32_t dynstr = w.add_section(SHT_STRTAB_, {0, 'f', 0});
+    w.add_section(SHT_PROGBITS, bytes(32, 1));
+    const std::uint32_t dynstr = w.add_section(SHT_STRTAB, {0, 'f', 0});
     symbol_builder s;
-    s.add_raw(1, 0x100, symbol_info(STB_GLOBAL, STT_FUNC_));
-    w.add_section(SHT_DYNSYM_, s.symtab, dynstr);
-    EXPECT_EQ(collect(w.finish(), STAGE_OK), "");
+    s.add_raw(1, 0x100, elf32_st_info(STB_GLOBAL, STT_FUNC));
+    w.add_section(SHT_DYNSYM, s.symtab, dynstr);
+    EXPECT_EQ(collect(w.finish(), stage_result::ok), "");
     EXPECT_EQ(symbol_table, nullptr);
 }
 
@@ -112,11 +112,11 @@ TEST_F(stage_test, SecondSymbolSectionStartsAFreshTable)
     a.add("only_in_first", 0x10);
     b.add("only_in_second", 0x20);
     elf_writer w;
-    const std::uint32_t sa = w.add_section(SHT_STRTAB_, a.strtab);
-    w.add_section(SHT_SYMTAB_, a.symtab, sa);
-    const std::uint32_t sb = w.add_section(SHT_STRTAB_, b.strtab);
-    w.add_section(SHT_SYMTAB_, b.symtab, sb);
-    collect(w.finish(), STAGE_OK);
+    const std::uint32_t sa = w.add_section(SHT_STRTAB, a.strtab);
+    w.add_section(SHT_SYMTAB, a.symtab, sa);
+    const std::uint32_t sb = w.add_section(SHT_STRTAB, b.strtab);
+    w.add_section(SHT_SYMTAB, b.symtab, sb);
+    collect(w.finish(), stage_result::ok);
     EXPECT_FALSE(value_of("only_in_first"));
     EXPECT_EQ(value_of("only_in_second"), 0x20u);
 }
@@ -124,9 +124,9 @@ TEST_F(stage_test, SecondSymbolSectionStartsAFreshTable)
 TEST_F(stage_test, SymbolSectionSmallerThanOneEntryGivesAnEmptyTable)
 {
     elf_writer w;
-    const std::uint32_t str = w.add_section(SHT_STRTAB_, {0});
-    w.add_section(SHT_SYMTAB_, bytes(15, 0), str);
-    collect(w.finish(), STAGE_OK);
+    const std::uint32_t str = w.add_section(SHT_STRTAB, {0});
+    w.add_section(SHT_SYMTAB, bytes(15, 0), str);
+    collect(w.finish(), stage_result::ok);
     ASSERT_NE(symbol_table, nullptr);
     EXPECT_EQ(symbol_table->bucket_count, 0);
     EXPECT_FALSE(value_of(""));
@@ -142,13 +142,13 @@ TEST_F(stage_test, TruncatedHeaderOrSectionTableStopsTheWalk)
 {
     bytes image = small_link_file();
     bytes cut(image.begin(), image.begin() + 51);
-    EXPECT_EQ(collect(cut, STAGE_FAILED), "link file: ELF header is truncated (51 bytes, the header takes 52)\n");
+    EXPECT_EQ(collect(cut, stage_result::failed), "link file: ELF header is truncated (51 bytes, the header takes 52)\n");
 
     cut.assign(image.begin(), image.end() - 1);
-    EXPECT_EQ(collect(cut, STAGE_FAILED),
+    EXPECT_EQ(collect(cut, stage_result::failed),
               "link file: section header table at 0x" + [&] {
                   char buf[16];
-                  std::snprintf(buf, sizeof buf, "%x", get_u32(image, E_SHOFF));
+                  std::snprintf(buf, sizeof buf, "%x", header_field(image, &Elf32_Ehdr::e_shoff));
                   return std::string(buf);
               }() + " with 4 entries is outside the file (" + std::to_string(cut.size()) + " bytes)\n");
     EXPECT_EQ(symbol_table, nullptr);
@@ -157,8 +157,8 @@ TEST_F(stage_test, TruncatedHeaderOrSectionTableStopsTheWalk)
 TEST_F(stage_test, HugeSymbolSectionIsSkippedWithoutAllocating)
 {
     bytes image = small_link_file();
-    put_u32(image, section_header_at(image, 3) + SH_SIZE, 0xfffffff0u);
-    const std::string out = collect(image, STAGE_FAILED);
+    set_section_field(image, 3, &Elf32_Shdr::sh_size, 0xfffffff0u);
+    const std::string out = collect(image, stage_result::failed);
     EXPECT_NE(out.find("link file: section 3: sh_offset 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("+ sh_size 0xfffffff0 is outside the file"), std::string::npos) << out;
     EXPECT_EQ(symbol_table, nullptr);
@@ -167,12 +167,12 @@ TEST_F(stage_test, HugeSymbolSectionIsSkippedWithoutAllocating)
 TEST_F(stage_test, SymbolSectionWithoutUsableNamesIsSkipped)
 {
     bytes image = small_link_file();
-    put_u32(image, section_header_at(image, 3) + SH_LINK, 4);
-    EXPECT_EQ(collect(image, STAGE_FAILED), "link file: section 3: sh_link 4 names no section (e_shnum 4)\n");
+    set_section_field(image, 3, &Elf32_Shdr::sh_link, 4);
+    EXPECT_EQ(collect(image, stage_result::failed), "link file: section 3: sh_link 4 names no section (e_shnum 4)\n");
 
     image = small_link_file();
-    put_u32(image, section_header_at(image, 2) + SH_OFFSET, 0xffffff00u);
-    const std::string out = collect(image, STAGE_FAILED);
+    set_section_field(image, 2, &Elf32_Shdr::sh_offset, 0xffffff00u);
+    const std::string out = collect(image, stage_result::failed);
     EXPECT_EQ(out.rfind("link file: section 2: sh_offset 0xffffff00 + sh_size 0xa", 0), 0u) << out;
     EXPECT_EQ(symbol_table, nullptr);
 }
@@ -180,10 +180,10 @@ TEST_F(stage_test, SymbolSectionWithoutUsableNamesIsSkipped)
 TEST_F(stage_test, BadNameSkipsOnlyThatSymbol)
 {
     bytes image = small_link_file();
-    const std::size_t symtab = get_u32(image, section_header_at(image, 3) + SH_OFFSET);
+    const std::size_t symtab = section_field(image, 3, &Elf32_Shdr::sh_offset);
     put_u32(image, symtab + 16 * 2, 0x7fffffff); // f1's st_name far outside
     debug_flag = 1;
-    EXPECT_EQ(collect(image, STAGE_FAILED), "hash_table_insert symbol f0 \n"
+    EXPECT_EQ(collect(image, stage_result::failed), "hash_table_insert symbol f0 \n"
                                             "link file: section 3 symbol 2: name at st_name 0x7fffffff is "
                                             "outside the file\n"
                                             "hash_table_insert symbol f2 \n");
@@ -197,15 +197,15 @@ TEST_F(stage_test, NameRunningToTheEndOfTheBufferIsRejected)
     s.add("f0", 0x10);
     s.add("tail", 0x20);
     elf_writer w;
-    const std::uint32_t sym = w.add_section(SHT_SYMTAB_, s.symtab);
-    w.add_header({SHT_STRTAB_, 0, 0, 0});
+    const std::uint32_t sym = w.add_section(SHT_SYMTAB, s.symtab);
+    w.add_header({SHT_STRTAB, 0, 0, 0});
     bytes image = w.finish();
     const auto strtab_at = static_cast<std::uint32_t>(image.size());
     image.insert(image.end(), s.strtab.begin(), s.strtab.end() - 1);
-    put_u32(image, section_header_at(image, sym) + SH_LINK, 2);
-    put_u32(image, section_header_at(image, 2) + SH_OFFSET, strtab_at);
-    put_u32(image, section_header_at(image, 2) + SH_SIZE, static_cast<std::uint32_t>(s.strtab.size() - 1));
-    EXPECT_EQ(collect(image, STAGE_FAILED),
+    set_section_field(image, sym, &Elf32_Shdr::sh_link, 2);
+    set_section_field(image, 2, &Elf32_Shdr::sh_offset, strtab_at);
+    set_section_field(image, 2, &Elf32_Shdr::sh_size, static_cast<std::uint32_t>(s.strtab.size() - 1));
+    EXPECT_EQ(collect(image, stage_result::failed),
               "link file: section 1 symbol 2: name at st_name 0x4 runs to the end of the file without a NUL\n");
     EXPECT_EQ(value_of("f0"), 0x10u);
 }
@@ -232,7 +232,7 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
             if (!uncapped)
                 std::exit(4);
             debug_flag = 1;
-            const int result = collect_link_symbols(image_view{link.data(), link.size()});
+            const stage_result result = collect_link_symbols(image_view{link.data(), link.size()});
             setrlimit(RLIMIT_AS, &*uncapped);
             std::fflush(stdout);
             std::ifstream in(out_path);
@@ -246,7 +246,7 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
                 for (std::uint32_t at = symbol_table->buckets[b]; at != 0; at = hash_table_entry(symbol_table, at).next)
                     ++entries;
             const bool ends_right = text.size() > 14 && text.compare(text.size() - 14, 14, "out of memory\n") == 0;
-            std::exit(result == STAGE_OUT_OF_MEMORY && ends_right && traces == entries + 1 && entries > 1000 &&
+            std::exit(result == stage_result::out_of_memory && ends_right && traces == entries + 1 && entries > 1000 &&
                               entries < syms.size()
                           ? 0
                           : 5);
@@ -261,11 +261,11 @@ protected:
     int relocate(bytes& image, std::string* out = nullptr)
     {
         ::testing::internal::CaptureStdout();
-        const int result = relocate_module(image_span{image.data(), image.size()});
+        const stage_result result = relocate_module(image_span{image.data(), image.size()});
         const std::string printed = ::testing::internal::GetCapturedStdout();
         if (out != nullptr)
             *out = printed;
-        return result;
+        return result == stage_result::ok ? 0 : 1;
     }
 };
 
@@ -282,7 +282,7 @@ TEST_F(module_stage_test, IdentificationFailureLeavesTheBufferUnchanged)
 
 TEST_F(module_stage_test, MagicIsStampedEvenWhenSlotsAreMissing)
 {
-    collect(small_link_file(), STAGE_OK);
+    collect(small_link_file(), stage_result::ok);
     module_layout m = make_module({{"f1"}, {"nowhere"}});
     std::string out;
     EXPECT_EQ(relocate(m.image, &out), 1);
@@ -304,7 +304,7 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         std::uint32_t slot1, slot2;
     };
     const auto section_offset = [](const module_layout& m, std::uint32_t section) {
-        return get_u32(m.image, section_header_at(m.image, section) + SH_OFFSET);
+        return section_field(m.image, section, &Elf32_Shdr::sh_offset);
     };
     const std::vector<overlap_case> cases = {
         {"relocation 1's r_info becomes 0x10, no jump slot",
@@ -319,9 +319,9 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
          "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
     };
     for (const overlap_case& c : cases) {
-        collect(small_link_file(), STAGE_OK);
+        collect(small_link_file(), stage_result::ok);
         module_layout m = make_module({{"f0"}, {"f1"}, {"f2"}});
-        const std::size_t rel = get_u32(m.image, section_header_at(m.image, m.rel_section) + SH_OFFSET);
+        const std::size_t rel = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
         put_u32(m.image, rel, c.slot_at(m));
         debug_flag = 1;
         std::string out;

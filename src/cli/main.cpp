@@ -2,6 +2,7 @@
 // and writes the module image.
 #include "cli/file_io.h"
 #include "cli/options.h"
+#include "elf/core_profile.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
 
@@ -12,7 +13,7 @@ int main(int argc, char* argv[])
     command_line settings;
     switch (scan_command_line(argc, argv, settings)) {
     case scan_result::show_usage:
-        print_usage(PROGRAM_NAME);
+        print_usage(PROGRAM_NAME); // ends the process with status 1: nothing falls through
     case scan_result::show_version:
         print_version();
         return 1;
@@ -25,14 +26,17 @@ int main(int argc, char* argv[])
     image_buffer link_file;
     if (!load_input(settings.link_path, link_file))
         return 1;
-    if (collect_link_symbols(link_file.view()) == STAGE_OUT_OF_MEMORY)
+    // A link file that could not be read, or read only in part, has had its lines; the run
+    // goes on with the functions it gave, and fails only when a slot then finds none.
+    if (collect_link_symbols(link_file.view()) == stage_result::out_of_memory)
         return 1;
     const core_profile target = read_core_profile(link_file.view());
 
     image_buffer linked_image;
     if (!load_input(settings.image_path, linked_image))
         return 1;
-    if (relocate_module(linked_image.span(), target) != 0) {
+    if (relocate_module(linked_image.span(), target) != stage_result::ok) {
+        // Status 1, not 0: a script must not take a run that wrote nothing for a success.
         std::fputs("relocation failed\n", stdout);
         return 1;
     }

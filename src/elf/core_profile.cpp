@@ -100,16 +100,15 @@ bool attributes_name_m_profile(image_view s)
 
 core_profile read_core_profile(image_view image)
 {
-    if (!check_elf_header(image))
+    const std::optional<Elf32_Ehdr> ehdr = read_record<Elf32_Ehdr>(image, 0);
+    if (!check_elf_header(image) || !ehdr)
         return core_profile::unstated;
-    const std::optional<Elf32_Ehdr> ehdr = read_elf_header(image);
-    if (!ehdr || !section_table_inside(image, *ehdr))
-        return core_profile::unstated;
-    for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
-        const std::optional<Elf32_Shdr> shdr = read_section_header(image, *ehdr, i);
-        if (!shdr || shdr->sh_type != SHT_ARM_ATTRIBUTES)
+    const auto sections = record_table<Elf32_Shdr>::at(image, ehdr->e_shoff, ehdr->e_shnum);
+    for (std::uint32_t i = 0; sections && i < sections->size(); ++i) {
+        const Elf32_Shdr shdr = (*sections)[i];
+        if (shdr.sh_type != SHT_ARM_ATTRIBUTES)
             continue;
-        const std::optional<image_view> contents = section_contents(image, *shdr);
+        const std::optional<image_view> contents = section_contents(image, shdr);
         if (contents && attributes_name_m_profile(*contents))
             return core_profile::m_profile;
     }

@@ -1,101 +1,95 @@
-// ELF32 records as the tool reads them: decoded on demand from an image buffer, only the
-// fields the tool consults, always little-endian whatever EI_DATA says. Every accessor
-// yields nothing for a record that does not lie wholly inside the buffer.
+// ELF32 records as they lie in an image buffer, with the names and values of the ELF standard
+// and its ARM supplement: declared once, for the tool and for everything that writes or patches
+// images (tests, benchmark, fuzz targets). EI_DATA is never consulted: every field is read
+// little-endian.
 #pragma once
 
 #include "elf/image_bytes.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
-constexpr std::size_t ELF32_EHDR_SIZE = 52;
-constexpr std::size_t ELF32_SHDR_SIZE = 40; // the stride of the section header table, whatever e_shentsize says
-constexpr std::size_t ELF32_SYM_SIZE = 16;
-constexpr std::size_t ELF32_REL_SIZE = 8;
+constexpr std::array<std::uint8_t, 4> ELFMAG = {0x7f, 'E', 'L', 'F'};
+constexpr std::size_t EI_NIDENT = 16, EI_CLASS = 4, EI_DATA = 5, EI_VERSION = 6;
+constexpr std::uint8_t ELFCLASS32 = 1, ELFCLASS64 = 2, ELFDATA2LSB = 1, ELFDATA2MSB = 2, EV_CURRENT = 1;
+constexpr std::uint16_t ET_EXEC = 2, ET_DYN = 3, EM_ARM = 40;
 
-constexpr std::size_t EI_CLASS = 4;
-constexpr std::uint8_t ELFCLASS32 = 1;
-constexpr std::uint32_t SHT_SYMTAB = 2;
-constexpr std::uint32_t SHT_REL = 9;
-constexpr std::uint32_t SHT_NOBITS = 8;
-constexpr std::uint32_t SHT_ARM_ATTRIBUTES = 0x70000003;
-constexpr std::uint32_t SHF_ALLOC = 2;
-constexpr std::uint8_t STT_FUNC = 2;
-constexpr std::uint8_t R_ARM_JUMP_SLOT = 22;
+constexpr std::uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_RELA = 4,
+                        SHT_NOBITS = 8, SHT_REL = 9, SHT_DYNSYM = 11, SHT_ARM_ATTRIBUTES = 0x70000003;
+constexpr std::uint32_t SHF_WRITE = 1, SHF_ALLOC = 2, SHF_EXECINSTR = 4;
 
+constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1, STB_WEAK = 2;
+constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_FUNC = 2, STT_SECTION = 3, STT_FILE = 4;
+
+constexpr std::uint8_t R_ARM_ABS32 = 2, R_ARM_GLOB_DAT = 21, R_ARM_JUMP_SLOT = 22, R_ARM_RELATIVE = 23;
+
+// The fields in the standard's order; a field the tool does not read is declared with its
+// neighbours so that the records have their real layout.
 struct Elf32_Ehdr {
-    std::uint32_t e_shoff;
-    std::uint16_t e_shnum;
+    std::array<std::uint8_t, EI_NIDENT> e_ident;
+    ul16 e_type, e_machine;
+    ul32 e_version, e_entry, e_phoff, e_shoff, e_flags;
+    ul16 e_ehsize, e_phentsize, e_phnum;
+    ul16 e_shentsize; // not consulted: the section header table is walked 40 bytes at a time
+    ul16 e_shnum, e_shstrndx;
 };
 
 struct Elf32_Shdr {
-    std::uint32_t sh_type;
-    std::uint32_t sh_offset;
-    std::uint32_t sh_size;
-    std::uint32_t sh_link;
-    // Read only to tell whether a jump slot's address is also its file offset.
-    std::uint32_t sh_flags = 0;
-    std::uint32_t sh_addr = 0;
+    ul32 sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info, sh_addralign;
+    ul32 sh_entsize; // not consulted: a section holds sh_size / sizeof(record) records
 };
 
 struct Elf32_Sym {
-    std::uint32_t st_name;
-    std::uint32_t st_value;
-    std::uint8_t st_info;
+    ul32 st_name, st_value, st_size;
+    std::uint8_t st_info, st_other;
+    ul16 st_shndx;
 };
 
 struct Elf32_Rel {
-    std::uint32_t r_offset;
-    std::uint32_t r_info;
+    ul32 r_offset, r_info;
 };
 
+static_assert(sizeof(Elf32_Ehdr) == 52 && offsetof(Elf32_Ehdr, e_shoff) == 32 && offsetof(Elf32_Ehdr, e_shnum) == 48);
+static_assert(sizeof(Elf32_Shdr) == 40 && offsetof(Elf32_Shdr, sh_offset) == 16 && offsetof(Elf32_Shdr, sh_link) == 24);
+static_assert(sizeof(Elf32_Sym) == 16 && offsetof(Elf32_Sym, st_value) == 4 && offsetof(Elf32_Sym, st_info) == 12);
+static_assert(sizeof(Elf32_Rel) == 8 && offsetof(Elf32_Rel, r_info) == 4);
+
 constexpr std::uint8_t elf32_st_type(std::uint8_t st_info) { return st_info & 0x0f; }
+constexpr std::uint8_t elf32_st_info(std::uint8_t bind, std::uint8_t type)
+{
+    return static_cast<std::uint8_t>(bind << 4 | (type & 0x0f));
+}
 constexpr std::uint8_t elf32_r_type(std::uint32_t r_info) { return static_cast<std::uint8_t>(r_info); }
 constexpr std::uint32_t elf32_r_sym(std::uint32_t r_info) { return r_info >> 8; }
+constexpr std::uint32_t elf32_r_info(std::uint32_t sym, std::uint8_t type) { return sym << 8 | type; }
 
 // Magic 0x7F 'E' 'L' 'F' and class ELFCLASS32; nothing else is checked.
 bool check_elf_header(image_view image);
 
-// The ELF header; absent when the image is shorter than its 52 bytes.
-std::optional<Elf32_Ehdr> read_elf_header(image_view image);
-
-// True when all e_shnum headers, 40 bytes apart from e_shoff, lie inside the image.
-bool section_table_inside(image_view image, const Elf32_Ehdr& ehdr);
-
-// Section header `index`; absent when index >= e_shnum or the header is outside the image.
-std::optional<Elf32_Shdr> read_section_header(image_view image, const Elf32_Ehdr& ehdr,
-                                              std::uint32_t index);
-
-// True when sh_offset + sh_size lies inside the image.
-bool section_contents_inside(image_view image, const Elf32_Shdr& shdr);
-
-constexpr std::uint32_t symbol_count(const Elf32_Shdr& symtab) { return symtab.sh_size / ELF32_SYM_SIZE; }
-constexpr std::uint32_t relocation_count(const Elf32_Shdr& rel) { return rel.sh_size / ELF32_REL_SIZE; }
-
-// The contents of a section; absent unless sh_offset + sh_size lies inside the image.
-std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr);
-
-// The fields of a symbol record.
-constexpr Elf32_Sym decode_symbol(fixed_record<ELF32_SYM_SIZE> sym)
+// The records of a section: sh_size / sizeof(Record) of them from sh_offset. Absent unless
+// the section's sh_size bytes lie inside the image; a section of no bytes has none, wherever
+// it points.
+template <file_record Record>
+std::optional<record_table<Record>> section_records(image_view image, const Elf32_Shdr& shdr)
 {
-    return Elf32_Sym{field_u32<0>(sym), field_u32<4>(sym), field_u8<12>(sym)};
+    if (shdr.sh_size == 0)
+        return record_table<Record>{};
+    if (!range_inside(image.size(), shdr.sh_offset, shdr.sh_size))
+        return std::nullopt;
+    return record_table<Record>::at(image, shdr.sh_offset, shdr.sh_size / sizeof(Record));
 }
 
-// Symbol `index` of a symbol section; absent when index >= symbol_count or the record is
-// outside the image.
-std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& symtab, std::uint32_t index);
+// The bytes of a section; absent unless they lie inside the image.
+inline std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr)
+{
+    if (!range_inside(image.size(), shdr.sh_offset, shdr.sh_size))
+        return std::nullopt;
+    return image.subspan(shdr.sh_offset, shdr.sh_size);
+}
 
-// A reference to symbol `index`'s record, for keeping in the symbol table; nullptr where
-// read_symbol would give nothing. `referenced_st_value` reads st_value back from it.
-record_ref symbol_record(image_view image, const Elf32_Shdr& symtab, std::uint32_t index);
-std::uint32_t referenced_st_value(record_ref symbol);
-
-// Relocation `index` of a REL section; absent when index >= relocation_count or the
-// record is outside the image.
-std::optional<Elf32_Rel> read_relocation(image_view image, const Elf32_Shdr& rel, std::uint32_t index);
-
-// The name at `st_name` in the string section `strtab` (read in place; it ends at the first
-// NUL, which must lie inside the image and within `max_scan` bytes).
-std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab,
-                                          std::uint32_t st_name, std::uint64_t max_scan = UINT64_MAX);
+// The name at `st_name` in the string section `strtab`, read in place: it ends at the first
+// NUL, which must lie inside the image and within `max_scan` bytes.
+std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                                          std::uint64_t max_scan = UINT64_MAX);

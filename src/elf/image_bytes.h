@@ -1,19 +1,44 @@
 // The one place that touches the bytes of an image buffer.
 //
-// Every field is decoded little-endian at a byte offset, unaligned, on any host.
-// Offsets come from the file and are 32-bit; bounds are computed in 64 bits so that
-// offset + size never wraps. Anything that does not lie wholly inside the buffer is
-// absent: nothing here reads or writes outside it.
+// Multi-byte fields are little-endian in the file, read and written through little_endian<T>
+// at any alignment, on any host. Offsets come from the file and are 32-bit; bounds are
+// computed in 64 bits so that offset + size never wraps. Anything that does not lie wholly
+// inside the buffer is absent: nothing here reads or writes outside it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 using image_view = std::span<const std::uint8_t>;
 using image_span = std::span<std::uint8_t>;
+
+// A field as it lies in the file: sizeof(T) bytes, least significant first, alignment 1.
+template <typename T>
+struct little_endian {
+    std::array<std::uint8_t, sizeof(T)> bytes;
+
+    constexpr operator T() const
+    {
+        T value = 0;
+        for (std::size_t i = sizeof(T); i-- > 0;)
+            value = static_cast<T>(value << 8 | bytes[i]);
+        return value;
+    }
+    constexpr little_endian& operator=(T value)
+    {
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+        return *this;
+    }
+};
+using ul16 = little_endian<std::uint16_t>;
+using ul32 = little_endian<std::uint32_t>;
 
 // True when the `length` bytes at `offset` lie wholly inside a buffer of `size` bytes.
 constexpr bool range_inside(std::size_t size, std::uint64_t offset, std::uint64_t length)
@@ -21,12 +46,74 @@ constexpr bool range_inside(std::size_t size, std::uint64_t offset, std::uint64_
     return offset <= size && length <= size - offset;
 }
 
-std::optional<std::uint8_t> read_u8(image_view image, std::uint64_t offset);
-std::optional<std::uint16_t> read_u16(image_view image, std::uint64_t offset);
-std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset);
+// Records are plain bytes: any of them may be copied out of, or into, a buffer at any offset.
+template <typename Record>
+concept file_record = std::is_trivially_copyable_v<Record> && alignof(Record) == 1;
 
-// The unsigned LEB128 number at `offset`, which must end before `end` (at most the buffer's
-// size); `offset` then moves past it. Absent when it runs to `end` or beyond 64 bits.
+// The record at `offset`, copied out of the buffer; absent unless it lies wholly inside.
+template <file_record Record>
+std::optional<Record> read_record(image_view image, std::uint64_t offset)
+{
+    if (!range_inside(image.size(), offset, sizeof(Record)))
+        return std::nullopt;
+    Record record;
+    std::memcpy(&record, image.data() + offset, sizeof record);
+    return record;
+}
+
+// `count` records side by side, checked once to lie inside the buffer. Each is copied out
+// when asked for, so it is read as the buffer stands at that moment.
+template <file_record Record>
+class record_table {
+public:
+    // Absent unless all `count` records at `offset` lie inside the buffer.
+    static std::optional<record_table> at(image_view image, std::uint64_t offset, std::uint64_t count)
+    {
+        if (count > image.size() / sizeof(Record) || !range_inside(image.size(), offset, count * sizeof(Record)))
+            return std::nullopt;
+        return record_table(image.data() + offset, static_cast<std::uint32_t>(count));
+    }
+    record_table() = default;
+
+    std::uint32_t size() const { return count_; }
+    // Record `index`, which must be below size().
+    Record operator[](std::uint32_t index) const
+    {
+        Record record;
+        std::memcpy(&record, address(index), sizeof record);
+        return record;
+    }
+    // Where record `index` lies, for keeping a reference to it or asking for it ahead.
+    const void* address(std::uint32_t index) const { return first_ + std::size_t{index} * sizeof(Record); }
+
+private:
+    record_table(const std::uint8_t* first, std::uint32_t count) : first_(first), count_(count) {}
+    const std::uint8_t* first_ = nullptr;
+    std::uint32_t count_ = 0;
+};
+
+// A record known to lie inside a buffer, kept by address (as the symbol table keeps the link
+// file's symbols) and copied out when needed.
+template <file_record Record>
+Record record_at(const void* address)
+{
+    Record record;
+    std::memcpy(&record, address, sizeof record);
+    return record;
+}
+
+inline std::optional<std::uint8_t> read_u8(image_view image, std::uint64_t offset)
+{
+    return read_record<std::uint8_t>(image, offset);
+}
+inline std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset)
+{
+    const std::optional<ul32> field = read_record<ul32>(image, offset);
+    return field ? std::optional<std::uint32_t>(*field) : std::nullopt;
+}
+
+// The unsigned LEB128 number at `offset`, which must end before `end`; `offset` then moves
+// past it. Absent when it runs to `end` or to the buffer's end, or beyond 64 bits.
 std::optional<std::uint64_t> read_uleb128(image_view image, std::uint64_t& offset, std::uint64_t end);
 
 // Stores `value` little-endian at `offset`; false, and nothing written, when the
@@ -44,70 +131,3 @@ bool starts_with(image_view image, std::span<const std::uint8_t> prefix);
 // is NUL-terminated.
 std::optional<std::string_view> read_string(image_view image, std::uint64_t offset,
                                             std::uint64_t max_scan = UINT64_MAX);
-
-// The `length` bytes at `offset` as a buffer of their own; absent unless they lie wholly
-// inside `image`.
-inline std::optional<image_view> read_range(image_view image, std::uint64_t offset, std::uint64_t length)
-{
-    if (!range_inside(image.size(), offset, length))
-        return std::nullopt;
-    return image.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
-}
-
-// A hint that the bytes at `offset` are wanted soon; nothing when it lies outside the buffer.
-inline void prefetch_bytes(image_view image, std::uint64_t offset)
-{
-#if defined(__GNUC__)
-    if (offset < image.size())
-        __builtin_prefetch(image.subspan(static_cast<std::size_t>(offset)).data());
-#else
-    (void)image;
-    (void)offset;
-#endif
-}
-
-// A record of N bytes known to lie wholly inside a buffer. A walk over many records checks
-// each record once and then reads its fields at offsets checked when compiling, instead of
-// checking every field.
-template <std::size_t N>
-using fixed_record = std::span<const std::uint8_t, N>;
-
-template <std::size_t N>
-std::optional<fixed_record<N>> read_record(image_view image, std::uint64_t offset)
-{
-    if (!range_inside(image.size(), offset, N))
-        return std::nullopt;
-    return image.subspan(static_cast<std::size_t>(offset)).template first<N>();
-}
-
-template <std::size_t Offset, std::size_t N>
-constexpr std::uint8_t field_u8(fixed_record<N> record)
-{
-    static_assert(Offset < N);
-    return record[Offset];
-}
-
-template <std::size_t Offset, std::size_t N>
-constexpr std::uint32_t field_u32(fixed_record<N> record)
-{
-    static_assert(Offset + 4 <= N);
-    return static_cast<std::uint32_t>(record[Offset]) | static_cast<std::uint32_t>(record[Offset + 1]) << 8 |
-           static_cast<std::uint32_t>(record[Offset + 2]) << 16 | static_cast<std::uint32_t>(record[Offset + 3]) << 24;
-}
-
-// A reference to a record inside a buffer, plain enough to be stored in the symbol
-// table. `record_at` gives one only when all `length` bytes lie inside the buffer
-// (nullptr otherwise); `record_u32` decodes a field of such a record.
-using record_ref = const void*;
-record_ref record_at(image_view image, std::uint64_t offset, std::uint64_t length);
-std::uint32_t record_u32(record_ref record, std::size_t field_offset);
-
-// A hint that a referenced record is wanted soon.
-inline void prefetch_record(record_ref record)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(record);
-#else
-    (void)record;
-#endif
-}

@@ -1,7 +1,8 @@
 #include "elf/link_symbols.h"
 
 #include "cli/debug_flag.h"
-#include "elf/section_walk.h"
+#include "elf/checks.h"
+#include "elf/read_ahead.h"
 
 #include <cstdio>
 
@@ -11,110 +12,149 @@ namespace {
 
 constexpr const char* INPUT = "link file";
 
-// Functions are taken in batches: their names are prefetched, then hashed, then their buckets
-// prefetched, before the first of them is entered. At a million functions the buckets and
-// names are far bigger than the caches; reading ahead took the whole run from 216 to 135 ms
-// (16 or 64 at a time did no better).
+// Functions are entered in batches of 32, in three phases: select the batch's functions and
+// ask for their names; read and hash the names and ask for their buckets; then trace and
+// enter each in symbol order, as if one at a time. At a million functions the buckets and names
+// are far bigger than the caches, and reading ahead took the whole run from 216 to 135 ms (16
+// or 64 at a time did no better). Nothing is written before the last phase, so reading ahead
+// changes no result here.
 constexpr std::uint32_t BATCH = 32;
 
 struct function_symbol {
-    std::uint32_t symbol;
+    std::uint32_t index;  // in its symbol section
     std::uint32_t st_name;
-    symbol_name_read name;
+    symbol_name name;
     std::int32_t bucket;
 };
 
-// Enters the function symbols of symbol section `index`; the section's contents are known
-// to lie inside the image. The names of a batch are read and hashed first; then each is
-// traced and entered in symbol table order, as if one at a time.
-int enter_functions(image_view image, const Elf32_Shdr& symtab, const Elf32_Shdr& strtab,
-                    std::uint32_t index, walk_budget& budget)
+struct function_batch {
+    function_symbol functions[BATCH];
+    std::uint32_t count = 0;
+};
+
+// One symbol section being entered.
+struct symbol_section {
+    image_walk& walk;
+    std::uint32_t index;
+    record_table<Elf32_Sym> symbols;
+    Elf32_Shdr strtab;
+};
+
+// Phase 1: the next functions from symbol `next` on, which moves past them.
+void select_functions(const symbol_section& s, std::uint32_t& next, function_batch& batch)
 {
-    int result = STAGE_OK;
-    const std::uint32_t count = symbol_count(symtab);
-    const image_view symbols = section_contents(image, symtab).value_or(image_view{});
-    function_symbol batch[BATCH];
-    for (std::uint32_t j = 0; j < count;) {
-        // The next BATCH functions: ask for their names first, then hash them once they are
-        // on their way, then ask for their buckets.
-        std::uint32_t found = 0;
-        for (; j < count && found < BATCH; ++j) {
-            const std::optional<fixed_record<ELF32_SYM_SIZE>> record =
-                read_record<ELF32_SYM_SIZE>(symbols, std::uint64_t{j} * ELF32_SYM_SIZE);
-            const Elf32_Sym sym = record ? decode_symbol(*record) : Elf32_Sym{};
-            if (elf32_st_type(sym.st_info) != STT_FUNC)
-                continue;
-            batch[found++] = {j, sym.st_name, {std::nullopt, name_status::ok}, 0};
-            prefetch_bytes(image, std::uint64_t{strtab.sh_offset} + sym.st_name);
+    batch.count = 0;
+    for (; next < s.symbols.size() && batch.count < BATCH; ++next) {
+        const Elf32_Sym sym = s.symbols[next];
+        if (elf32_st_type(sym.st_info) != STT_FUNC)
+            continue;
+        batch.functions[batch.count++] = {next, sym.st_name, {}, 0};
+        prefetch_image(s.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
+    }
+}
+
+// Phase 2: their names, read in symbol order and paid for from the walk's budget.
+void hash_names(symbol_section& s, function_batch& batch)
+{
+    for (std::uint32_t k = 0; k < batch.count; ++k) {
+        function_symbol& f = batch.functions[k];
+        f.name = read_symbol_name(s.walk, s.strtab, f.st_name);
+        if (f.name.text) {
+            f.bucket = hash_table_index(symbol_table, *f.name.text);
+            prefetch_bucket(symbol_table, f.bucket);
         }
-        for (std::uint32_t k = 0; k < found; ++k) {
-            function_symbol& f = batch[k];
-            f.name = read_symbol_name(image, strtab, f.st_name, budget);
-            if (f.name.name) {
-                f.bucket = hash_table_index(symbol_table, *f.name.name);
-                hash_table_prefetch(symbol_table, f.bucket);
-            }
+    }
+}
+
+// Phase 3: in symbol order, the line for a name that could not be read, or the trace line and
+// the entry.
+stage_result enter_batch(const symbol_section& s, const function_batch& batch)
+{
+    stage_result result = stage_result::ok;
+    for (std::uint32_t k = 0; k < batch.count; ++k) {
+        const function_symbol& f = batch.functions[k];
+        if (!f.name.text) {
+            report_symbol_name(s.walk, f.name, s.index, f.index);
+            result = stage_result::failed;
+            continue;
         }
-        for (std::uint32_t k = 0; k < found; ++k) {
-            const function_symbol& f = batch[k];
-            if (!f.name.name) {
-                report_symbol_name(f.name, image, f.st_name, index, f.symbol, INPUT);
-                result = STAGE_FAILED;
-                continue;
-            }
-            const std::string_view name = *f.name.name;
-            if (debug_flag == 1)
-                std::printf("hash_table_insert symbol %s \n", name.data());
-            if (hash_table_insert_at(symbol_table, f.bucket, name, symbol_record(image, symtab, f.symbol)) != 0) {
-                std::fputs("out of memory\n", stdout);
-                return STAGE_OUT_OF_MEMORY;
-            }
+        if (debug_flag == 1)
+            std::printf("hash_table_insert symbol %s \n", f.name.text->data());
+        if (hash_table_insert_at(symbol_table, f.bucket, *f.name.text, s.symbols.address(f.index)) != 0) {
+            std::fputs("out of memory\n", stdout);
+            return stage_result::out_of_memory;
         }
+    }
+    return result;
+}
+
+// A fresh table of twice as many buckets as the section has entries (the null entry counted).
+// The count is bounded by the image's size: the section's contents lie inside it.
+bool start_table(std::uint32_t entries)
+{
+    // A later symbol table section starts afresh; nothing refers to the table it replaces.
+    if (symbol_table != nullptr)
+        hash_table_destroy(symbol_table);
+    symbol_table = hash_table_create(static_cast<std::int32_t>(2 * entries));
+    if (symbol_table != nullptr)
+        return true;
+    std::fputs("out of memory\n", stdout);
+    return false;
+}
+
+stage_result enter_symbol_section(image_walk& walk, std::uint32_t index, const Elf32_Shdr& symtab)
+{
+    const std::optional<record_table<Elf32_Sym>> symbols = walked_records<Elf32_Sym>(walk, index, symtab);
+    if (!symbols)
+        return stage_result::failed;
+    const std::optional<Elf32_Shdr> strtab = linked_section(walk, index, symtab.sh_link);
+    if (!strtab || !contents_inside(walk, symtab.sh_link, *strtab))
+        return stage_result::failed;
+    if (!start_table(symbols->size()))
+        return stage_result::out_of_memory;
+
+    symbol_section s{walk, index, *symbols, *strtab};
+    stage_result result = stage_result::ok;
+    function_batch batch;
+    for (std::uint32_t next = 0; next < s.symbols.size();) {
+        select_functions(s, next, batch);
+        hash_names(s, batch);
+        const stage_result entered = enter_batch(s, batch);
+        if (entered == stage_result::out_of_memory)
+            return entered;
+        if (entered == stage_result::failed)
+            result = entered;
     }
     return result;
 }
 
 } // namespace
 
-int collect_link_symbols(image_view image)
+stage_result collect_link_symbols(image_view image)
 {
     if (!check_elf_header(image)) {
         std::fputs("check ELF header error\n", stdout);
-        return STAGE_FAILED;
+        return stage_result::failed;
     }
-    const std::optional<Elf32_Ehdr> ehdr = open_section_table(image, INPUT);
-    if (!ehdr)
-        return STAGE_FAILED;
+    std::optional<image_walk> walk = open_walk(image, INPUT);
+    if (!walk)
+        return stage_result::failed;
 
-    int result = STAGE_OK;
-    walk_budget budget = make_walk_budget(image);
-    for (std::uint32_t i = 0; i < ehdr->e_shnum; ++i) {
-        const Elf32_Shdr symtab = section_at(image, *ehdr, i);
-        if (symtab.sh_type != SHT_SYMTAB)
+    stage_result result = stage_result::ok;
+    for (std::uint32_t i = 0; i < walk->sections.size(); ++i) {
+        const Elf32_Shdr section = walk->sections[i];
+        if (section.sh_type != SHT_SYMTAB)
             continue;
-        if (!contents_inside(image, symtab, i, INPUT) || !take_contents(budget, image, symtab, i, INPUT)) {
-            result = STAGE_FAILED;
-            continue;
-        }
-        const std::optional<Elf32_Shdr> strtab = linked_section(image, *ehdr, i, symtab.sh_link, INPUT);
-        if (!strtab || !contents_inside(image, *strtab, symtab.sh_link, INPUT)) {
-            result = STAGE_FAILED;
-            continue;
-        }
-        // A later symbol table section starts afresh; nothing refers to the table it replaces.
-        if (symbol_table != nullptr)
-            hash_table_destroy(symbol_table);
-        // The bucket count is bounded by the image's size: the contents were checked above.
-        symbol_table = hash_table_create(static_cast<std::int32_t>(2 * symbol_count(symtab)));
-        if (symbol_table == nullptr) {
-            std::fputs("out of memory\n", stdout);
-            return STAGE_OUT_OF_MEMORY;
-        }
-        const int entered = enter_functions(image, symtab, *strtab, i, budget);
-        if (entered == STAGE_OUT_OF_MEMORY)
+        const stage_result entered = enter_symbol_section(*walk, i, section);
+        if (entered == stage_result::out_of_memory)
             return entered;
-        if (entered != STAGE_OK)
+        if (entered == stage_result::failed)
             result = entered;
     }
     return result;
+}
+
+std::uint32_t referenced_st_value(const void* symbol)
+{
+    return record_at<Elf32_Sym>(symbol).st_value;
 }

@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <new>
 
-bool find_misplaced_sections(image_view image, const Elf32_Ehdr& ehdr, std::vector<misplaced_section>& found)
+bool find_misplaced_sections(const image_walk& walk, std::vector<misplaced_section>& found)
 {
     found.clear();
     try {
-        for (std::uint32_t i = 0; i < ehdr.e_shnum; ++i) {
-            const std::optional<Elf32_Shdr> s = read_section_header(image, ehdr, i);
-            if (!s || (s->sh_flags & SHF_ALLOC) == 0 || s->sh_type == SHT_NOBITS || s->sh_size == 0 ||
-                s->sh_addr == s->sh_offset)
+        for (std::uint32_t i = 0; i < walk.sections.size(); ++i) {
+            const Elf32_Shdr s = walk.sections[i];
+            if ((s.sh_flags & SHF_ALLOC) == 0 || s.sh_type == SHT_NOBITS || s.sh_size == 0 || s.sh_addr == s.sh_offset)
                 continue;
-            found.push_back({s->sh_addr, std::uint64_t{s->sh_addr} + s->sh_size, i, s->sh_addr, s->sh_offset, 0});
+            found.push_back({s.sh_addr, std::uint64_t{s.sh_addr} + s.sh_size, i, s.sh_addr, s.sh_offset, 0});
         }
     } catch (const std::bad_alloc&) {
         return false;

@@ -4,7 +4,7 @@
 // the run reports success.
 #pragma once
 
-#include "elf/elf32.h"
+#include "elf/checks.h"
 
 #include <cstdint>
 #include <vector>
@@ -19,9 +19,9 @@ struct misplaced_section {
     std::uint32_t reach; // of the sections sorted up to this one, the one that ends last
 };
 
-// The misplaced sections of an image whose section header table lies inside it, sorted for
-// misplaced_section_at. False when memory for the list cannot be had.
-bool find_misplaced_sections(image_view image, const Elf32_Ehdr& ehdr, std::vector<misplaced_section>& found);
+// The misplaced sections of the image being walked, sorted for misplaced_section_at. False
+// when memory for the list cannot be had.
+bool find_misplaced_sections(const image_walk& walk, std::vector<misplaced_section>& found);
 
 // The misplaced section whose address range holds `address`, or nullptr.
 const misplaced_section* misplaced_section_at(const std::vector<misplaced_section>& sections,

@@ -1,5 +1,7 @@
 #include "symtab/hash_table.h"
 
+#include "symtab/bucket_index.h"
+
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -14,78 +16,6 @@ static_assert(sizeof(const void*) <= 8, "a value must fit in two words");
 
 // Positions stay below 2^32 - 1.
 constexpr std::uint64_t POSITION_LIMIT = 0xffffffffu;
-
-#if defined(__SIZEOF_INT128__)
-__extension__ typedef unsigned __int128 product_128;
-#endif
-
-// floor(2^64 / d) for d >= 2; the bucket index of a one-bucket table is always 0.
-std::uint64_t reciprocal_of(std::uint64_t d)
-{
-    if (d < 2)
-        return 0;
-    return std::numeric_limits<std::uint64_t>::max() / d + (((std::numeric_limits<std::uint64_t>::max() % d) + 1) == d);
-}
-
-// x mod d for any 64-bit x, with m = floor(2^64 / d). The quotient estimate hi64(x * m) is the
-// true quotient or one less (m undershoots 2^64 / d by less than 1, and x / 2^64 < 1), so a
-// single correction gives the exact remainder, at the cost of two multiplications instead
-// of a division.
-std::uint64_t reduce(std::uint64_t x, std::uint64_t d, [[maybe_unused]] std::uint64_t m)
-{
-#if defined(__SIZEOF_INT128__)
-    const auto q = static_cast<std::uint64_t>((static_cast<product_128>(x) * m) >> 64);
-    const std::uint64_t r = x - q * d;
-    return r >= d ? r - d : r;
-#else
-    return x % d;
-#endif
-}
-
-// The 8 bytes at p as one little-endian word, whatever the host.
-std::uint64_t load_word(const unsigned char* p)
-{
-    std::uint64_t w = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&w, p, sizeof w);
-    } else {
-        for (int i = 0; i < 8; ++i)
-            w |= std::uint64_t{p[i]} << (8 * i);
-    }
-    return w;
-}
-
-// The bytes of word w (first byte lowest) weighted as the per-byte rule weights them: the
-// sum of byte i * 16^(7 - i). Bytes overlap by four bits, so lanes are folded pairwise:
-// 2 bytes, then 4, then 8.
-std::uint64_t fold_word(std::uint64_t w)
-{
-    const std::uint64_t pairs = ((w & 0x00ff00ff00ff00ffu) << 4) + ((w >> 8) & 0x00ff00ff00ff00ffu);
-    const std::uint64_t quads = ((pairs & 0x0000ffff0000ffffu) << 8) + ((pairs >> 16) & 0x0000ffff0000ffffu);
-    return ((quads & 0xffffffffu) << 16) + (quads >> 32);
-}
-
-// The per-byte rule h <- (h * 16 + b) mod d gives the remainder of the whole polynomial, so
-// the reduction can wait: with h < d < 2^31, h * 16^8 plus eight bytes' worth stays below
-// 2^64, and one reduction per 8 bytes gives the same index. In the micro-benchmark a
-// 19-byte name took 40 ns with a remainder per byte and 10 ns this way.
-std::int32_t bucket_index(std::string_view name, std::uint64_t d, std::uint64_t m)
-{
-    if (d < 2)
-        return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
-    std::size_t left = name.size();
-    std::uint64_t h = 0;
-    for (; left >= 8; left -= 8, p += 8)
-        h = reduce((h << 32) + fold_word(load_word(p)), d, m);
-    if (left > 0) {
-        std::uint64_t tail = 0;
-        for (std::size_t i = 0; i < left; ++i)
-            tail = tail * 16 + p[i];
-        h = reduce((h << (4 * left)) + tail, d, m);
-    }
-    return static_cast<std::int32_t>(h);
-}
 
 unsigned block_of(std::uint64_t position)
 {
@@ -150,7 +80,7 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count)
 {
     const auto d = static_cast<std::uint64_t>(bucket_count);
-    return bucket_index(name, d, reciprocal_of(d));
+    return bucket_index(name, d, bucket_reciprocal(d));
 }
 
 std::int32_t hash_table_index(const hash_table* table, std::string_view name)
@@ -165,7 +95,7 @@ hash_table* hash_table_create(std::int32_t bucket_count)
         return nullptr;
     *table = hash_table{};
     table->bucket_count = bucket_count;
-    table->reciprocal = reciprocal_of(static_cast<std::uint64_t>(bucket_count));
+    table->reciprocal = bucket_reciprocal(static_cast<std::uint64_t>(bucket_count));
     table->arena_used = 1;
     if (bucket_count > 0) {
         table->bucket_block = allocate_block(static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t), true);
@@ -252,6 +182,18 @@ void hash_table_prefetch_chain(const hash_table* table, std::int32_t index)
     const std::uint32_t first = table->buckets[index];
     if (first != 0)
         __builtin_prefetch(entry_at(table, first));
+#else
+    (void)table;
+    (void)index;
+#endif
+}
+
+void hash_table_prefetch_value(const hash_table* table, std::int32_t index)
+{
+#if defined(__GNUC__)
+    const std::uint32_t first = table->buckets[index];
+    if (first != 0)
+        __builtin_prefetch(value_at(entry_at(table, first)));
 #else
     (void)table;
     (void)index;

@@ -56,8 +56,8 @@ int hash_table_remove(hash_table* table, const char* name);
 // alone. Returns 1.
 int hash_table_destroy(hash_table* table);
 
-// The bucket index: h <- (h * 16 + b) mod bucket_count for each byte b of the name.
-// bucket_count must be at least 1.
+// The bucket index: h <- (h * 16 + b) mod bucket_count for each byte b of the name (see
+// bucket_index.h). bucket_count must be at least 1.
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count);
 
 // The entry at `position` (a bucket's or an entry's `next`, not 0).
@@ -71,6 +71,8 @@ std::int32_t hash_table_index(const hash_table* table, std::string_view name);
 void hash_table_prefetch(const hash_table* table, std::int32_t index);
 // Prefetches the newest entry of bucket `index`'s chain (once its bucket is in cache).
 void hash_table_prefetch_chain(const hash_table* table, std::int32_t index);
+// Prefetches what the newest entry of bucket `index`'s chain refers to (once that entry is in cache).
+void hash_table_prefetch_value(const hash_table* table, std::int32_t index);
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name);
 

@@ -1,5 +1,5 @@
 # Install rules and packages: the modweld(1) manual page, README and LICENSE in their usual
-# places (the binary and the CMake package come from ModweldPackage.cmake); `cpack -G DEB`
+# places (the binary and the CMake package come from InstallCMakePackage.cmake); `cpack -G DEB`
 # for Linux, `cpack -G ZIP` for a Windows build.
 include(GNUInstallDirs)
 

@@ -1,0 +1,158 @@
+// A small ELF32 writer for tests, the benchmark's input generator and fuzz seeds, on the tool's
+// own record declarations: section contents laid out after the ELF header, 4-byte aligned, in
+// the order they are added, and the section header table at the end. Also the accessors that
+// patch one field of an image the way the hostile-input tests do.
+#pragma once
+
+#include "elf/elf32.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+using bytes = std::vector<std::uint8_t>;
+
+// Records in and out of a byte vector; a record that does not fit throws std::out_of_range.
+template <file_record Record>
+Record get_record(const bytes& image, std::size_t at)
+{
+    const std::optional<Record> record = read_record<Record>(image_view{image.data(), image.size()}, at);
+    if (!record)
+        throw std::out_of_range("record outside the image");
+    return *record;
+}
+template <file_record Record>
+void put_record(bytes& image, std::size_t at, const Record& record)
+{
+    if (!range_inside(image.size(), at, sizeof record))
+        throw std::out_of_range("record outside the image");
+    std::memcpy(image.data() + at, &record, sizeof record);
+}
+
+// The value a field holds: a little-endian field's number, or the byte itself.
+template <typename Field>
+struct field_value {
+    using type = Field;
+};
+template <typename T>
+struct field_value<little_endian<T>> {
+    using type = T;
+};
+
+// One field of the record at `at`, read or changed in place.
+template <file_record Record, typename Field>
+typename field_value<Field>::type get_field(const bytes& image, std::size_t at, Field Record::*field)
+{
+    return get_record<Record>(image, at).*field;
+}
+template <file_record Record, typename Field>
+void set_field(bytes& image, std::size_t at, Field Record::*field, typename field_value<Field>::type value)
+{
+    Record record = get_record<Record>(image, at);
+    record.*field = value;
+    put_record(image, at, record);
+}
+
+// A 32-bit little-endian word anywhere in an image.
+inline std::uint32_t get_u32(const bytes& image, std::size_t at) { return get_record<ul32>(image, at); }
+inline void put_u32(bytes& image, std::size_t at, std::uint32_t value)
+{
+    ul32 word;
+    word = value;
+    put_record(image, at, word);
+}
+
+// Fields of the ELF header and of section header `index`, where e_shoff puts it.
+template <typename Field>
+typename field_value<Field>::type header_field(const bytes& image, Field Elf32_Ehdr::*field)
+{
+    return get_field(image, 0, field);
+}
+template <typename Field>
+void set_header_field(bytes& image, Field Elf32_Ehdr::*field, typename field_value<Field>::type value)
+{
+    set_field(image, 0, field, value);
+}
+std::size_t section_header_at(const bytes& image, std::uint32_t index);
+inline std::uint32_t section_field(const bytes& image, std::uint32_t index, ul32 Elf32_Shdr::*field)
+{
+    return get_field(image, section_header_at(image, index), field);
+}
+inline void set_section_field(bytes& image, std::uint32_t index, ul32 Elf32_Shdr::*field, std::uint32_t value)
+{
+    set_field(image, section_header_at(image, index), field, value);
+}
+
+// A string table and a symbol table being built together; entry 0 of each is null.
+struct symbol_builder {
+    bytes strtab{0};
+    bytes symtab = bytes(sizeof(Elf32_Sym), 0);
+
+    std::uint32_t add_string(std::string_view name);
+    // Adds a symbol; returns its index.
+    std::uint32_t add(std::string_view name, std::uint32_t value,
+                      std::uint8_t info = elf32_st_info(STB_GLOBAL, STT_FUNC));
+    std::uint32_t add_raw(std::uint32_t st_name, std::uint32_t value, std::uint8_t info);
+};
+
+struct rel_builder {
+    bytes rel;
+    void add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t symbol);
+};
+
+// The fields of a section header that the writer sets.
+struct section_layout {
+    std::uint32_t type = SHT_NULL;
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t link = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t addr = 0;
+};
+
+class elf_writer {
+public:
+    elf_writer();
+
+    // Places `contents` and adds a section header for it; returns the section index.
+    std::uint32_t add_section(std::uint32_t type, const bytes& contents, std::uint32_t link = 0);
+    // File offset where the next section's contents will go.
+    std::uint32_t next_offset() const { return static_cast<std::uint32_t>(image_.size()); }
+    // Adds a section header with fields as given, no contents placed.
+    std::uint32_t add_header(const section_layout& layout);
+    std::uint32_t section_count() const { return static_cast<std::uint32_t>(sections_.size()); }
+
+    bytes finish() const;
+
+private:
+    bytes image_;
+    std::vector<section_layout> sections_;
+};
+
+struct link_symbol {
+    std::string name;
+    std::uint32_t value;
+    std::uint8_t info = elf32_st_info(STB_GLOBAL, STT_FUNC);
+};
+
+// A target-system image: one .symtab with its .strtab.
+bytes make_link_file(const std::vector<link_symbol>& symbols);
+
+struct module_import {
+    std::string name;
+    std::uint32_t value = 0; // nonzero for a symbol the module defines itself
+    std::uint8_t type = R_ARM_JUMP_SLOT;
+};
+
+// A linked image: a .got area of one 4-byte slot per import (filled with 0xA5 bytes), a
+// .dynsym/.dynstr holding the imports' symbols and a .rel.plt with one relocation per
+// import, its r_offset the slot's file offset.
+struct module_layout {
+    bytes image;
+    std::vector<std::uint32_t> slot_offsets;
+    std::uint32_t rel_section = 0, dynsym_section = 0, dynstr_section = 0;
+};
+module_layout make_module(const std::vector<module_import>& imports);
