@@ -10,6 +10,12 @@ namespace {
 constexpr std::uint8_t ATTRIBUTES_FORMAT = 'A';
 constexpr std::string_view AEABI_VENDOR = "aeabi";
 constexpr std::uint8_t TAG_FILE = 1;
+// A group of attributes of one scope; its size counts this header.
+struct attributes_group {
+    std::uint8_t tag;
+    ul32 size;
+};
+static_assert(sizeof(attributes_group) == 5);
 constexpr std::uint64_t TAG_CPU_RAW_NAME = 4, TAG_CPU_NAME = 5, TAG_CPU_ARCH = 6, TAG_CPU_ARCH_PROFILE = 7,
                         TAG_COMPATIBILITY = 32;
 constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
@@ -48,8 +54,7 @@ bool file_attributes_name_m_profile(image_view s, std::uint64_t at, std::uint64_
         const std::optional<std::uint64_t> tag = read_uleb128(s, at, end);
         if (!tag)
             return false;
-        const bool string_only = *tag == TAG_CPU_RAW_NAME || *tag == TAG_CPU_NAME || (*tag > TAG_COMPATIBILITY && *tag % 2 == 1);
-        if (string_only) {
+        if (*tag == TAG_CPU_RAW_NAME || *tag == TAG_CPU_NAME || (*tag > TAG_COMPATIBILITY && *tag % 2 == 1)) {
             if (!skip_string(s, at, end))
                 return false;
             continue;
@@ -70,13 +75,12 @@ bool aeabi_subsection_names_m_profile(image_view s, std::uint64_t at, std::uint6
     if (!vendor || *vendor != AEABI_VENDOR)
         return false;
     for (at += vendor->size() + 1; at < end;) {
-        const std::optional<std::uint8_t> scope = read_u8(s, at);
-        const std::optional<std::uint32_t> size = read_u32(s, at + 1);
-        if (!scope || !size || *size < 5 || *size > end - at)
+        const std::optional<attributes_group> group = read_record<attributes_group>(s, at);
+        if (!group || group->size < sizeof *group || group->size > end - at)
             return false;
-        if (*scope == TAG_FILE && file_attributes_name_m_profile(s, at + 5, at + *size))
+        if (group->tag == TAG_FILE && file_attributes_name_m_profile(s, at + sizeof *group, at + group->size))
             return true;
-        at += *size;
+        at += group->size;
     }
     return false;
 }
@@ -87,9 +91,9 @@ bool attributes_name_m_profile(image_view s)
         return false;
     for (std::uint64_t at = 1; at < s.size();) {
         const std::optional<std::uint32_t> length = read_u32(s, at);
-        if (!length || *length < 4 || *length > s.size() - at)
+        if (!length || *length < sizeof(ul32) || *length > s.size() - at)
             return false;
-        if (aeabi_subsection_names_m_profile(s, at + 4, at + *length))
+        if (aeabi_subsection_names_m_profile(s, at + sizeof(ul32), at + *length))
             return true;
         at += *length;
     }

@@ -70,8 +70,8 @@ void hint_slots_ahead(slot_hints& hints, std::uint32_t j)
     far = bucket_of(hints, j + HINT_DISTANCE);
     if (far >= 0)
         hash_table_prefetch(symbol_table, far);
-    if (const std::int32_t middle = hints.buckets[(j + 8) % HINT_DISTANCE]; middle >= 0)
+    if (const std::int32_t middle = hints.buckets[(j + CHAIN_DISTANCE) % HINT_DISTANCE]; middle >= 0)
         hash_table_prefetch_chain(symbol_table, middle);
-    if (const std::int32_t near = hints.buckets[(j + 4) % HINT_DISTANCE]; near >= 0)
+    if (const std::int32_t near = hints.buckets[(j + SYMBOL_DISTANCE) % HINT_DISTANCE]; near >= 0)
         hash_table_prefetch_value(symbol_table, near);
 }

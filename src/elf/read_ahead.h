@@ -19,7 +19,7 @@ void prefetch_bucket(const hash_table* table, std::int32_t index);
 // link file's symbol that entry refers to for relocation j + 4: at a million functions a lookup
 // otherwise waited for three cache misses in turn (bucket, entry, symbol). Measured in-process
 // at a million functions: 77 ms for the module stage without hints, 56 ms with them.
-constexpr std::uint32_t HINT_DISTANCE = 16;
+constexpr std::uint32_t HINT_DISTANCE = 16, CHAIN_DISTANCE = 8, SYMBOL_DISTANCE = 4;
 struct slot_hints {
     image_view image;
     record_table<Elf32_Rel> relocations;

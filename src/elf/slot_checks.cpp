@@ -1,15 +1,12 @@
 #include "elf/slot_checks.h"
 
 #include "elf/link_symbols.h"
+#include "elf/relocate.h"
 
 #include <cstdio>
 #include <limits>
 
 namespace {
-
-// The magic is stamped before any slot is written; a slot over it would leave a module image
-// that does not start with it.
-constexpr std::uint32_t MAGIC_SIZE = 4;
 
 bool inside_image(image_view image, const jump_slot& slot)
 {
@@ -19,9 +16,11 @@ bool inside_image(image_view image, const jump_slot& slot)
     return false;
 }
 
+// The magic is stamped before any slot is written; a slot over it would leave a module image
+// that does not start with it.
 bool clear_of_magic(const jump_slot& slot)
 {
-    if (slot.r_offset >= MAGIC_SIZE)
+    if (slot.r_offset >= MODULE_MAGIC.size())
         return true;
     std::printf("relocate symbol %s failed: offset 0x%x overlaps the module magic\n", slot.name.data(), slot.r_offset);
     return false;
