@@ -81,6 +81,16 @@ std::optional<record_table<Record>> section_records(image_view image, const Elf3
     return record_table<Record>::at(image, shdr.sh_offset, shdr.sh_size / sizeof(Record));
 }
 
+// Symbol `index` of a symbol section, read where it lies; absent when the index is past the
+// section's sh_size or the record is outside the image (the section as a whole need not be
+// inside: only the records read are).
+inline std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& symtab, std::uint32_t index)
+{
+    if (index >= symtab.sh_size / sizeof(Elf32_Sym))
+        return std::nullopt;
+    return read_record<Elf32_Sym>(image, symtab.sh_offset + std::uint64_t{index} * sizeof(Elf32_Sym));
+}
+
 // The bytes of a section; absent unless they lie inside the image.
 inline std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr)
 {

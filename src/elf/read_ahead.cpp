@@ -31,11 +31,7 @@ std::int32_t bucket_of(const slot_hints& hints, std::uint32_t j)
     const Elf32_Rel r = hints.relocations[j];
     if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
         return -1;
-    const std::uint32_t index = elf32_r_sym(r.r_info);
-    if (index >= hints.symtab.sh_size / sizeof(Elf32_Sym))
-        return -1;
-    const std::optional<Elf32_Sym> sym =
-        read_record<Elf32_Sym>(hints.image, hints.symtab.sh_offset + std::uint64_t{index} * sizeof(Elf32_Sym));
+    const std::optional<Elf32_Sym> sym = read_symbol(hints.image, hints.symtab, elf32_r_sym(r.r_info));
     if (!sym || sym->st_value != 0)
         return -1;
     const std::optional<std::string_view> name = read_name(hints.image, hints.strtab, sym->st_name, HINT_NAME_SCAN);

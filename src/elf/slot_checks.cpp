@@ -56,9 +56,7 @@ bool runnable_by_target(image_view image, slot_rules& rules, const jump_slot& sl
 std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& rel, std::uint32_t j,
                                      std::uint32_t index)
 {
-    std::optional<Elf32_Sym> sym;
-    if (index < rel.symtab.sh_size / sizeof(Elf32_Sym))
-        sym = read_record<Elf32_Sym>(walk.image, rel.symtab.sh_offset + std::uint64_t{index} * sizeof(Elf32_Sym));
+    const std::optional<Elf32_Sym> sym = read_symbol(walk.image, rel.symtab, index);
     if (!sym)
         std::printf("%s: section %u relocation %u: symbol %u is outside symbol section %u\n", walk.input, rel.index,
                     j, index, rel.symtab_index);

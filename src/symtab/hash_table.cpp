@@ -51,6 +51,24 @@ const void* value_at(const std::uint32_t* entry)
     return value;
 }
 
+// A hint that the cache line at `address` is wanted soon.
+template <bool for_write>
+void prefetch(const void* address)
+{
+#if defined(__GNUC__)
+    __builtin_prefetch(address, for_write ? 1 : 0);
+#else
+    (void)address;
+#endif
+}
+
+// The newest entry of bucket `index`'s chain, or nullptr for an empty chain.
+const std::uint32_t* first_entry(const hash_table* table, std::int32_t index)
+{
+    const std::uint32_t first = table->buckets[index];
+    return first == 0 ? nullptr : entry_at(table, first);
+}
+
 // The position for an entry of `words` words: the next free one, or the start of a later
 // block when the entry does not fit in what is left of the current one. Allocates that
 // block if needed; 0 (and the table unchanged) when it cannot.
@@ -176,36 +194,19 @@ const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, st
 
 void hash_table_prefetch(const hash_table* table, std::int32_t index)
 {
-#if defined(__GNUC__)
-    __builtin_prefetch(table->buckets + index, 1);
-#else
-    (void)table;
-    (void)index;
-#endif
+    prefetch<true>(table->buckets + index); // an insert writes the bucket
 }
 
 void hash_table_prefetch_chain(const hash_table* table, std::int32_t index)
 {
-#if defined(__GNUC__)
-    const std::uint32_t first = table->buckets[index];
-    if (first != 0)
-        __builtin_prefetch(entry_at(table, first));
-#else
-    (void)table;
-    (void)index;
-#endif
+    if (const std::uint32_t* entry = first_entry(table, index))
+        prefetch<false>(entry);
 }
 
 void hash_table_prefetch_value(const hash_table* table, std::int32_t index)
 {
-#if defined(__GNUC__)
-    const std::uint32_t first = table->buckets[index];
-    if (first != 0)
-        __builtin_prefetch(value_at(entry_at(table, first)));
-#else
-    (void)table;
-    (void)index;
-#endif
+    if (const std::uint32_t* entry = first_entry(table, index))
+        prefetch<false>(value_at(entry));
 }
 
 int hash_table_remove(hash_table* table, const char* name)
