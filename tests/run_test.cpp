@@ -24,6 +24,14 @@ bytes with_tricky_tail(bytes b)
     return b;
 }
 
+const bytes TWO_FUNCTIONS = make_link_file({{"f0", 0x1001}, {"f1", 0x2001}});
+
+void place_section_1(module_layout& m, std::uint32_t address)
+{
+    set_section_field(m.image, 1, &Elf32_Shdr::sh_flags, SHF_ALLOC);
+    set_section_field(m.image, 1, &Elf32_Shdr::sh_addr, address);
+}
+
 const bytes KEEP = {'k', 'e', 'e', 'p'};
 const std::string OK = "relocation sucessfully\n", FAILED = "relocation failed\n";
 
@@ -96,6 +104,16 @@ const weld_case CASES[] = {
      "check ELF header error\n"
      "relocate symbol k_add failed\n"
      "relocate symbol k_print failed\n" +
+         FAILED,
+     1, {}},
+    // Section 1 holds the slots, at 0x34 and 0x38: marked allocated and placed at its file
+    // offset, or 4 bytes below it, so that the slots' addresses lie inside its address range.
+    {"a slot in a section placed at its file offset is filled", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
+     [](module_layout& m) { place_section_1(m, 0x34); }, {}, OK, 0, {{0, 0x1001}, {1, 0x2001}}},
+    {"a slot in a section placed off its file offset is reported", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
+     [](module_layout& m) { place_section_1(m, 0x30); }, {},
+     "relocate symbol f0 failed: offset 0x34 lies in section 1, whose address 0x30 is not its file offset 0x34\n"
+     "relocate symbol f1 failed: offset 0x38 lies in section 1, whose address 0x30 is not its file offset 0x34\n" +
          FAILED,
      1, {}},
 };

@@ -238,19 +238,18 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         int result;
         std::uint32_t slot1, slot2;
     };
-    const auto section_offset = [](const module_layout& m, std::uint32_t section) {
-        return section_field(m.image, section, &Elf32_Shdr::sh_offset);
-    };
     const std::vector<overlap_case> cases = {
         {"relocation 1's r_info becomes 0x10, no jump slot",
-         [&](const module_layout& m) { return section_offset(m, m.rel_section) + 8 + 4; },
+         [](const module_layout& m) { return section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset) + 8 + 4; },
          "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
         {"the names f1 and f2 become \"\\x10\" and \"\"",
-         [&](const module_layout& m) { return section_offset(m, m.dynstr_section) + 4; },
+         [](const module_layout& m) { return section_field(m.image, m.dynstr_section, &Elf32_Shdr::sh_offset) + 4; },
          "relocate symbol f0--0x10\nrelocate symbol \x10 failed\nrelocate symbol  failed\n", 1, 0xa5a5a5a5u,
          0xa5a5a5a5u},
         {"symbol 2's st_value becomes 0x10",
-         [&](const module_layout& m) { return section_offset(m, m.dynsym_section) + 16 * 2 + 4; },
+         [](const module_layout& m) {
+             return section_field(m.image, m.dynsym_section, &Elf32_Shdr::sh_offset) + 16 * 2 + 4;
+         },
          "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
     };
     for (const overlap_case& c : cases) {
