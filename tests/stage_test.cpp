@@ -79,14 +79,6 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
     EXPECT_EQ(symbol_table->bucket_count, 2 * (static_cast<int>(syms.size()) + 1));
 }
 
-TEST_F(stage_test, SilentWithoutTraceAndLaterDuplicateWins)
-{
-    const bytes link = make_link_file({{"helper", 0x100, elf32_st_info(STB_LOCAL, STT_FUNC)},
-                                       {"helper", 0x201, elf32_st_info(STB_LOCAL, STT_FUNC)}});
-    EXPECT_EQ(collect(link, stage_result::ok), "");
-    EXPECT_EQ(value_of("helper"), 0x201u);
-}
-
 TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
 {
     elf_writer w;
@@ -265,14 +257,6 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), c.slot1) << c.what;
         EXPECT_EQ(get_u32(m.image, m.slot_offsets[2]), c.slot2) << c.what;
     }
-}
-
-TEST_F(module_stage_test, AbsentTableFindsNothing)
-{
-    module_layout m = make_module({{"f0"}});
-    std::string out;
-    EXPECT_EQ(relocate(m.image, &out), 1);
-    EXPECT_EQ(out, "relocate symbol f0 failed\n");
 }
 
 } // namespace
