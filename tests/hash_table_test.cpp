@@ -28,17 +28,24 @@ struct table_guard {
 
 TEST(HashTableHash, MatchesHandComputedIndices)
 {
-    EXPECT_EQ(hash_table_hash("", 1), 0);
-    EXPECT_EQ(hash_table_hash("", 12345), 0);
-    EXPECT_EQ(hash_table_hash("a", 7), 6);
-    EXPECT_EQ(hash_table_hash("ab", 100), 50);
-    EXPECT_EQ(hash_table_hash("task_create", 2000003), 1354447);
-    EXPECT_EQ(hash_table_hash("task_delete", 2000003), 1580751);
-    // Bucket counts where h * 16 + b no longer fits in 32 bits.
-    EXPECT_EQ(hash_table_hash("os_sem_wait_timeout", 134217713), 46291590);
-    EXPECT_EQ(hash_table_hash("os_sem_wait_timeout", 2147483647), 594759987);
-    // Bytes are taken as 0..255, never sign-extended.
-    EXPECT_EQ(hash_table_hash("\xff\xfe\xfdkernel_panic_handler", 2147483647), 585248528);
+    const struct {
+        const char* name;
+        std::int32_t bucket_count, index;
+    } rows[] = {
+        {"", 1, 0},
+        {"", 12345, 0},
+        {"a", 7, 6},
+        {"ab", 100, 50},
+        {"task_create", 2000003, 1354447},
+        {"task_delete", 2000003, 1580751},
+        // Bucket counts where h * 16 + b no longer fits in 32 bits.
+        {"os_sem_wait_timeout", 134217713, 46291590},
+        {"os_sem_wait_timeout", 2147483647, 594759987},
+        // Bytes are taken as 0..255, never sign-extended.
+        {"\xff\xfe\xfdkernel_panic_handler", 2147483647, 585248528},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(hash_table_hash(r.name, r.bucket_count), r.index) << r.name << " in " << r.bucket_count;
 }
 
 // The bucket index straight from its definition: a remainder at every byte.
