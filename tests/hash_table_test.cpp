@@ -181,7 +181,7 @@ TEST(HashTable, ManyNamesAllFoundInTheirOwnBucket)
 std::vector<const void*> peel(hash_table* table, const std::string& name)
 {
     std::vector<const void*> found;
-    for (const void* v = hash_table_lookup(table, name.c_str()); v != nullptr; v = hash_table_lookup(table, name.c_str())) {
+    for (const void* v; (v = hash_table_lookup(table, name.c_str())) != nullptr;) {
         found.push_back(v);
         if (hash_table_remove(table, name.c_str()) != 1)
             break;

@@ -24,7 +24,7 @@ patch word(std::size_t at, std::uint32_t value)
 // Bytes [from, to) set to `value`.
 patch fill(std::size_t from, std::size_t to, std::uint8_t value)
 {
-    return [=](bytes& b) { std::fill(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(to), value); };
+    return [=](bytes& b) { std::fill(&b.at(from), &b.at(to - 1) + 1, value); };
 }
 patch byte(std::size_t at, std::uint8_t value) { return fill(at, at + 1, value); }
 patch cut(std::size_t size)
@@ -69,9 +69,11 @@ const field_case CASES[] = {
     // The section header table and the walked section: .symtab of the link file, whose
     // failure leaves every import missing, and .rel.plt of the linked image.
     {"link file: e_shoff past the end", which::link_file, {field(&Elf32_Ehdr::e_shoff, 1140)},
-     "link file: section header table at 0x474 with 9 entries is outside the file (1140 bytes)\n" + ALL_IMPORTS_MISSING},
+     "link file: section header table at 0x474 with 9 entries is outside the file (1140 bytes)\n" +
+         ALL_IMPORTS_MISSING},
     {"link file: e_shoff + 40 x e_shnum one byte past the end", which::link_file, {field(&Elf32_Ehdr::e_shoff, 0x30d)},
-     "link file: section header table at 0x30d with 9 entries is outside the file (1140 bytes)\n" + ALL_IMPORTS_MISSING},
+     "link file: section header table at 0x30d with 9 entries is outside the file (1140 bytes)\n" +
+         ALL_IMPORTS_MISSING},
     {"link file: e_shoff + 40 x e_shnum wrapping past 32 bits", which::link_file,
      {field(&Elf32_Ehdr::e_shoff, 0xffffff00)},
      "link file: section header table at 0xffffff00 with 9 entries is outside the file (1140 bytes)\n" +
@@ -208,7 +210,8 @@ const field_case CASES[] = {
     {"linked image: symbol index past its section", which::linked_image, {word(0x250, 6 << 8 | R_ARM_JUMP_SLOT)},
      "linked image: section 6 relocation 0: symbol 6 is outside symbol section 1\n" + FAILED},
     {"linked image: symbol section's sh_link past the table", which::linked_image,
-     {field(1, &Elf32_Shdr::sh_link, 17)}, "linked image: section 1: sh_link 17 names no section (e_shnum 17)\n" + FAILED},
+     {field(1, &Elf32_Shdr::sh_link, 17)},
+     "linked image: section 1: sh_link 17 names no section (e_shnum 17)\n" + FAILED},
     {"linked image: symbol section's sh_link 0xFFFFFFFF", which::linked_image,
      {field(1, &Elf32_Shdr::sh_link, 0xffffffff)},
      "linked image: section 1: sh_link 4294967295 names no section (e_shnum 17)\n" + FAILED},
