@@ -2,6 +2,7 @@
 // tests/hostile, so that it reaches exactly the check it is named after.
 #include "test_helpers.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -64,7 +65,7 @@ const std::string REFUSED = "linked image: the PLT at 0x2c0 is ARM code, which t
 //   module.so, 2284 (0x8ec) bytes: e_shoff 0x644, e_shnum 17; section 1 .dynsym at 0x154,
 //     size 0x60, sh_link 4; 4 .dynstr at 0x208, size 0x34; 6 .rel.plt at 0x24c, size 0x20,
 //     sh_link 1, its four jump slots at 0x384 to 0x390 for dynsym symbols 1 to 4; .plt at 0x2c0.
-// tests/hostile/build.sh regenerates the pair; the rows follow it by hand.
+// tests/hostile/build.sh regenerates the pair; a new one needs these numbers read again.
 const field_case CASES[] = {
     // The section header table and the walked section: .symtab of the link file, whose
     // failure leaves every import missing, and .rel.plt of the linked image.
