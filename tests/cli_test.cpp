@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
