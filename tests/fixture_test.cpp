@@ -1,8 +1,7 @@
 // Runs the binary on real linker output kept in tests/fixtures and checks every jump slot
 // against fixtures/manifest.txt, which tools/make-fixtures.sh writes from readelf output.
-#include "run_tool.h"
+#include "test_helpers.h"
 
-#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -34,7 +33,7 @@ struct fixture {
 // Names the fixture in test listings instead of dumping its bytes.
 void PrintTo(const fixture& f, std::ostream* os) { *os << f.name; }
 
-std::uint32_t hex(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)); }
+std::uint32_t parse_hex(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)); }
 
 std::vector<fixture> load_manifest()
 {
@@ -66,8 +65,8 @@ std::vector<fixture> load_manifest()
             std::string offset, value;
             words >> offset >> s.name >> value >> s.outcome;
             std::getline(words >> std::ws, s.section);
-            s.offset = hex(offset);
-            s.value = value == "-" ? 0 : hex(value);
+            s.offset = parse_hex(offset);
+            s.value = value == "-" ? 0 : parse_hex(value);
             f.slots.push_back(s);
         }
     }
@@ -80,33 +79,25 @@ const std::vector<fixture>& manifest()
     return fixtures;
 }
 
-std::string format(const char* pattern, const std::string& name, std::uint32_t number)
-{
-    char text[512];
-    std::snprintf(text, sizeof text, pattern, name.c_str(), number);
-    return text;
-}
-
-std::string hex_text(std::uint32_t number) { return format("%s0x%x", "", number); }
-
 // The lines modweld prints after the link-file stage, as its README documents them.
 std::string expected_report(const fixture& f, bool trace)
 {
     std::string out;
     bool arm_plt_reported = false;
     for (const slot_expectation& s : f.slots) {
+        const std::string symbol = "relocate symbol " + s.name;
         if (s.outcome == "fill" && trace)
-            out += format("relocate symbol %s--0x%x\n", s.name, s.value);
+            out += symbol + "--" + hex(s.value) + "\n";
         else if (s.outcome == "missing")
-            out += format("relocate symbol %s failed\n", s.name, 0);
+            out += symbol + " failed\n";
         else if (s.outcome == "outside")
-            out += format("relocate symbol %s failed: offset 0x%x is outside the image\n", s.name, s.offset);
+            out += symbol + " failed: offset " + hex(s.offset) + " is outside the image\n";
         else if (s.outcome == "misplaced") {
             std::istringstream where(s.section);
             std::string index, address, offset;
             where >> index >> address >> offset;
-            out += format("relocate symbol %s failed: offset 0x%x lies in section ", s.name, s.offset) + index +
-                   ", whose address " + address + " is not its file offset " + offset + "\n";
+            out += symbol + " failed: offset " + hex(s.offset) + " lies in section " + index + ", whose address " +
+                   address + " is not its file offset " + offset + "\n";
         } else if (s.outcome == "arm-plt" && !arm_plt_reported) {
             out += "linked image: the PLT at " + s.section + " is ARM code, which the link file's M-profile core "
                    "cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n";
@@ -119,17 +110,13 @@ std::string expected_report(const fixture& f, bool trace)
 // Allocated sections that take file space but whose address differs from their offset.
 std::vector<std::string> layout_mismatches(const bytes& image)
 {
-    constexpr std::uint32_t SHF_ALLOC = 2, SHT_NOBITS = 8;
     std::vector<std::string> found;
-    const std::uint32_t shoff = get_u32(image, 32);
-    const std::uint32_t shnum = image.at(48) | image.at(49) << 8;
-    for (std::uint32_t i = 0; i < shnum; ++i) {
-        const std::size_t at = shoff + 40 * i;
-        const std::uint32_t type = get_u32(image, at + 4), flags = get_u32(image, at + 8);
-        const std::uint32_t addr = get_u32(image, at + 12), offset = get_u32(image, at + 16);
-        if ((flags & SHF_ALLOC) != 0 && type != SHT_NOBITS && addr != offset)
-            found.push_back("section " + std::to_string(i) + ": address " + hex_text(addr) + ", offset " +
-                            hex_text(offset));
+    for (std::uint32_t i = 0; i < header_field(image, &Elf32_Ehdr::e_shnum); ++i) {
+        const std::uint32_t addr = section_field(image, i, &Elf32_Shdr::sh_addr);
+        const std::uint32_t offset = section_field(image, i, &Elf32_Shdr::sh_offset);
+        if ((section_field(image, i, &Elf32_Shdr::sh_flags) & SHF_ALLOC) != 0 &&
+            section_field(image, i, &Elf32_Shdr::sh_type) != SHT_NOBITS && addr != offset)
+            found.push_back("section " + std::to_string(i) + ": address " + hex(addr) + ", offset " + hex(offset));
     }
     return found;
 }
@@ -195,16 +182,8 @@ TEST_P(fixture_test, TracesEveryFunctionAndEverySlot)
     EXPECT_EQ(rest, expected_report(f, true));
 }
 
-std::string test_name(const ::testing::TestParamInfo<fixture>& info)
-{
-    std::string name = info.param.name;
-    for (char& c : name)
-        if (c == '-')
-            c = '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(real, fixture_test, ::testing::ValuesIn(manifest()), test_name);
+INSTANTIATE_TEST_SUITE_P(real, fixture_test, ::testing::ValuesIn(manifest()),
+                         [](const ::testing::TestParamInfo<fixture>& info) { return test_name(info.param.name); });
 
 TEST(fixture_manifest, CoversEveryLinkedImageAndBothLinkers)
 {

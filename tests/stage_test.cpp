@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 
 #if defined(__linux__)
 #include "address_space.h"
@@ -78,22 +79,6 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
     EXPECT_EQ(symbol_table->bucket_count, 2 * (static_cast<int>(syms.size()) + 1));
 }
 
-TEST_F(stage_test, SilentWithoutTraceAndLaterDuplicateWins)
-{
-    const bytes link = make_link_file({{"helper", 0x100, elf32_st_info(STB_LOCAL, STT_FUNC)},
-                                       {"helper", 0x201, elf32_st_info(STB_LOCAL, STT_FUNC)}});
-    EXPECT_EQ(collect(link, stage_result::ok), "");
-    EXPECT_EQ(value_of("helper"), 0x201u);
-}
-
-TEST_F(stage_test, TextFileIsNotElf)
-{
-    const std::string text = "this is not an image\n";
-    EXPECT_EQ(collect(bytes(text.begin(), text.end()), stage_result::failed), "check ELF header error\n");
-    EXPECT_EQ(symbol_table, nullptr);
-    EXPECT_EQ(collect(bytes{}, stage_result::failed), "check ELF header error\n");
-}
-
 TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
 {
     elf_writer w;
@@ -132,88 +117,28 @@ TEST_F(stage_test, SymbolSectionSmallerThanOneEntryGivesAnEmptyTable)
     EXPECT_FALSE(value_of(""));
 }
 
-// A link file of functions f0..f2 whose .symtab is section 3 and .strtab section 2.
+// A link file of functions f0..f2, 352 bytes: .strtab is section 2, .symtab section 3 at 0x80.
 bytes small_link_file()
 {
     return make_link_file({{"f0", 0x10}, {"f1", 0x20}, {"f2", 0x30}});
 }
 
-TEST_F(stage_test, TruncatedHeaderOrSectionTableStopsTheWalk)
-{
-    bytes image = small_link_file();
-    bytes cut(image.begin(), image.begin() + 51);
-    EXPECT_EQ(collect(cut, stage_result::failed), "link file: ELF header is truncated (51 bytes, the header takes 52)\n");
-
-    cut.assign(image.begin(), image.end() - 1);
-    EXPECT_EQ(collect(cut, stage_result::failed),
-              "link file: section header table at 0x" + [&] {
-                  char buf[16];
-                  std::snprintf(buf, sizeof buf, "%x", header_field(image, &Elf32_Ehdr::e_shoff));
-                  return std::string(buf);
-              }() + " with 4 entries is outside the file (" + std::to_string(cut.size()) + " bytes)\n");
-    EXPECT_EQ(symbol_table, nullptr);
-}
-
+// The walk through the binary says the same (the one-field table); only here can it be seen
+// that no table was sized by the unchecked count.
 TEST_F(stage_test, HugeSymbolSectionIsSkippedWithoutAllocating)
 {
     bytes image = small_link_file();
     set_section_field(image, 3, &Elf32_Shdr::sh_size, 0xfffffff0u);
-    const std::string out = collect(image, stage_result::failed);
-    EXPECT_NE(out.find("link file: section 3: sh_offset 0x"), std::string::npos) << out;
-    EXPECT_NE(out.find("+ sh_size 0xfffffff0 is outside the file"), std::string::npos) << out;
-    EXPECT_EQ(symbol_table, nullptr);
-}
-
-TEST_F(stage_test, SymbolSectionWithoutUsableNamesIsSkipped)
-{
-    bytes image = small_link_file();
-    set_section_field(image, 3, &Elf32_Shdr::sh_link, 4);
-    EXPECT_EQ(collect(image, stage_result::failed), "link file: section 3: sh_link 4 names no section (e_shnum 4)\n");
-
-    image = small_link_file();
-    set_section_field(image, 2, &Elf32_Shdr::sh_offset, 0xffffff00u);
-    const std::string out = collect(image, stage_result::failed);
-    EXPECT_EQ(out.rfind("link file: section 2: sh_offset 0xffffff00 + sh_size 0xa", 0), 0u) << out;
-    EXPECT_EQ(symbol_table, nullptr);
-}
-
-TEST_F(stage_test, BadNameSkipsOnlyThatSymbol)
-{
-    bytes image = small_link_file();
-    const std::size_t symtab = section_field(image, 3, &Elf32_Shdr::sh_offset);
-    put_u32(image, symtab + 16 * 2, 0x7fffffff); // f1's st_name far outside
-    debug_flag = 1;
-    EXPECT_EQ(collect(image, stage_result::failed), "hash_table_insert symbol f0 \n"
-                                            "link file: section 3 symbol 2: name at st_name 0x7fffffff is "
-                                            "outside the file\n"
-                                            "hash_table_insert symbol f2 \n");
-    EXPECT_EQ(value_of("f2"), 0x30u);
-}
-
-TEST_F(stage_test, NameRunningToTheEndOfTheBufferIsRejected)
-{
-    // The string table is the last thing in the file: make its final name lose its NUL.
-    symbol_builder s;
-    s.add("f0", 0x10);
-    s.add("tail", 0x20);
-    elf_writer w;
-    const std::uint32_t sym = w.add_section(SHT_SYMTAB, s.symtab);
-    w.add_header({SHT_STRTAB, 0, 0, 0});
-    bytes image = w.finish();
-    const auto strtab_at = static_cast<std::uint32_t>(image.size());
-    image.insert(image.end(), s.strtab.begin(), s.strtab.end() - 1);
-    set_section_field(image, sym, &Elf32_Shdr::sh_link, 2);
-    set_section_field(image, 2, &Elf32_Shdr::sh_offset, strtab_at);
-    set_section_field(image, 2, &Elf32_Shdr::sh_size, static_cast<std::uint32_t>(s.strtab.size() - 1));
     EXPECT_EQ(collect(image, stage_result::failed),
-              "link file: section 1 symbol 2: name at st_name 0x4 runs to the end of the file without a NUL\n");
-    EXPECT_EQ(value_of("f0"), 0x10u);
+              "link file: section 3: sh_offset 0x80 + sh_size 0xfffffff0 is outside the file (352 bytes)\n");
+    EXPECT_EQ(symbol_table, nullptr);
 }
 
 #if defined(__linux__)
 // Runs out of address space part way through a big symbol table, in a child process: the
-// trace line of the insert that failed is the last one, right before "out of memory", and
-// every function traced before it is in the table, however far ahead names are read.
+// trace line of the insert that failed is the last one, right before "out of memory", every
+// function traced before it is in the table, however far ahead names are read, and neither
+// that one nor the next is.
 TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
 {
 #ifdef MODWELD_SANITIZED
@@ -238,18 +163,20 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
             std::ifstream in(out_path);
             const std::string text(std::istreambuf_iterator<char>(in), {});
             std::remove(out_path);
-            std::size_t traces = 0;
-            for (std::size_t at = 0; (at = text.find("hash_table_insert symbol ", at)) != std::string::npos; ++at)
-                ++traces;
-            std::size_t entries = 0;
-            for (std::int32_t b = 0; b < symbol_table->bucket_count; ++b)
-                for (std::uint32_t at = symbol_table->buckets[b]; at != 0; at = hash_table_entry(symbol_table, at).next)
-                    ++entries;
-            const bool ends_right = text.size() > 14 && text.compare(text.size() - 14, 14, "out of memory\n") == 0;
-            std::exit(result == stage_result::out_of_memory && ends_right && traces == entries + 1 && entries > 1000 &&
-                              entries < syms.size()
-                          ? 0
-                          : 5);
+            std::vector<std::string> traced;
+            std::istringstream lines(text);
+            for (std::string line; std::getline(lines, line);)
+                if (line.starts_with("hash_table_insert symbol "))
+                    traced.push_back(line.substr(25, line.size() - 26));
+            const std::size_t entered = traced.empty() ? 0 : traced.size() - 1;
+            bool found = entered > 1000 && entered + 1 < syms.size();
+            for (std::size_t k = 0; found && k < entered; ++k)
+                found = hash_table_lookup(symbol_table, traced[k].c_str()) != nullptr;
+            const std::string last = found ? "hash_table_insert symbol " + traced.back() + " \n" : "";
+            const bool ends_right = found && text.ends_with(last + "out of memory\n") &&
+                                    hash_table_lookup(symbol_table, traced.back().c_str()) == nullptr &&
+                                    hash_table_lookup(symbol_table, syms[entered + 1].name.c_str()) == nullptr;
+            std::exit(result == stage_result::out_of_memory && ends_right ? 0 : 5);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -303,19 +230,18 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         int result;
         std::uint32_t slot1, slot2;
     };
-    const auto section_offset = [](const module_layout& m, std::uint32_t section) {
-        return section_field(m.image, section, &Elf32_Shdr::sh_offset);
-    };
     const std::vector<overlap_case> cases = {
         {"relocation 1's r_info becomes 0x10, no jump slot",
-         [&](const module_layout& m) { return section_offset(m, m.rel_section) + 8 + 4; },
+         [](const module_layout& m) { return section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset) + 8 + 4; },
          "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
         {"the names f1 and f2 become \"\\x10\" and \"\"",
-         [&](const module_layout& m) { return section_offset(m, m.dynstr_section) + 4; },
+         [](const module_layout& m) { return section_field(m.image, m.dynstr_section, &Elf32_Shdr::sh_offset) + 4; },
          "relocate symbol f0--0x10\nrelocate symbol \x10 failed\nrelocate symbol  failed\n", 1, 0xa5a5a5a5u,
          0xa5a5a5a5u},
         {"symbol 2's st_value becomes 0x10",
-         [&](const module_layout& m) { return section_offset(m, m.dynsym_section) + 16 * 2 + 4; },
+         [](const module_layout& m) {
+             return section_field(m.image, m.dynsym_section, &Elf32_Shdr::sh_offset) + 16 * 2 + 4;
+         },
          "relocate symbol f0--0x10\nrelocate symbol f2--0x30\n", 0, 0xa5a5a5a5u, 0x30},
     };
     for (const overlap_case& c : cases) {
@@ -331,14 +257,6 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         EXPECT_EQ(get_u32(m.image, m.slot_offsets[1]), c.slot1) << c.what;
         EXPECT_EQ(get_u32(m.image, m.slot_offsets[2]), c.slot2) << c.what;
     }
-}
-
-TEST_F(module_stage_test, AbsentTableFindsNothing)
-{
-    module_layout m = make_module({{"f0"}});
-    std::string out;
-    EXPECT_EQ(relocate(m.image, &out), 1);
-    EXPECT_EQ(out, "relocate symbol f0 failed\n");
 }
 
 } // namespace
