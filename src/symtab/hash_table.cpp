@@ -233,9 +233,3 @@ int hash_table_destroy(hash_table* table)
     std::free(table);
     return 1;
 }
-
-hash_entry hash_table_entry(const hash_table* table, std::uint32_t position)
-{
-    const std::uint32_t* entry = entry_at(table, position);
-    return {name_at(entry), value_at(entry), entry[NEXT_WORD]};
-}

@@ -16,13 +16,6 @@
 #include <cstdint>
 #include <string_view>
 
-// An entry as read back from the table (see hash_table_entry).
-struct hash_entry {
-    const char* name;   // the table's own copy, NUL-terminated
-    const void* value;  // the caller's reference, stored as passed
-    std::uint32_t next; // position of the next entry of the same chain (newest first); 0 ends it
-};
-
 // Arena block k holds positions ARENA_FIRST_BLOCK * (2^k - 1) up to the next block's first.
 constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 18; // 256 Ki words, 1 MiB
 constexpr unsigned ARENA_BLOCKS = 15;             // enough for every 32-bit position
@@ -59,9 +52,6 @@ int hash_table_destroy(hash_table* table);
 // The bucket index: h <- (h * 16 + b) mod bucket_count for each byte b of the name (see
 // bucket_index.h). bucket_count must be at least 1.
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count);
-
-// The entry at `position` (a bucket's or an entry's `next`, not 0).
-hash_entry hash_table_entry(const hash_table* table, std::uint32_t position);
 
 // For callers that enter or look up many names in a row: hash a batch of names first and
 // prefetch their buckets, then insert or look up each one at its index, in order. `name`
