@@ -17,7 +17,7 @@ TEST(ImageBytes, DecodesLittleEndianAtUnalignedOffsets)
     const bytes b = {0x00, 0x78, 0x56, 0x34, 0x12, 0xcd, 0xab};
     EXPECT_EQ(read_u32(view(b), 1), 0x12345678u);
     EXPECT_EQ(read_record<ul16>(view(b), 5).value(), 0xabcdu);
-    EXPECT_EQ(read_u8(view(b), 6), 0xabu);
+    EXPECT_EQ(read_record<std::uint8_t>(view(b), 6), 0xabu);
 }
 
 TEST(ImageBytes, EveryAccessorStopsAtTheBufferEdge)
@@ -27,8 +27,8 @@ TEST(ImageBytes, EveryAccessorStopsAtTheBufferEdge)
     EXPECT_FALSE(read_u32(view(b), 5));
     EXPECT_TRUE(read_record<ul16>(view(b), 6));
     EXPECT_FALSE(read_record<ul16>(view(b), 7));
-    EXPECT_TRUE(read_u8(view(b), 7));
-    EXPECT_FALSE(read_u8(view(b), 8));
+    EXPECT_TRUE(read_record<std::uint8_t>(view(b), 7));
+    EXPECT_FALSE(read_record<std::uint8_t>(view(b), 8));
     EXPECT_FALSE(read_u32(view(b), std::numeric_limits<std::uint32_t>::max()));
     EXPECT_FALSE(read_u32(image_view{}, 0));
 

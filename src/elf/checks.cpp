@@ -10,9 +10,7 @@ std::optional<image_walk> open_walk(image_view image, const char* input)
                     sizeof(Elf32_Ehdr));
         return std::nullopt;
     }
-    // A table of no entries has nothing to read: wherever e_shoff points, it is not outside.
-    const std::optional<record_table<Elf32_Shdr>> sections =
-        ehdr->e_shnum == 0 ? record_table<Elf32_Shdr>{} : record_table<Elf32_Shdr>::at(image, ehdr->e_shoff, ehdr->e_shnum);
+    const std::optional<record_table<Elf32_Shdr>> sections = section_table(image, *ehdr);
     if (!sections) {
         std::printf("%s: section header table at 0x%x with %u entries is outside the file (%zu bytes)\n", input,
                     unsigned{ehdr->e_shoff}, unsigned{ehdr->e_shnum}, image.size());

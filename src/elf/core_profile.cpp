@@ -87,7 +87,7 @@ bool aeabi_subsection_names_m_profile(image_view s, std::uint64_t at, std::uint6
 
 bool attributes_name_m_profile(image_view s)
 {
-    if (read_u8(s, 0) != ATTRIBUTES_FORMAT)
+    if (read_record<std::uint8_t>(s, 0) != ATTRIBUTES_FORMAT)
         return false;
     for (std::uint64_t at = 1; at < s.size();) {
         const std::optional<std::uint32_t> length = read_u32(s, at);
@@ -107,7 +107,7 @@ core_profile read_core_profile(image_view image)
     const std::optional<Elf32_Ehdr> ehdr = read_record<Elf32_Ehdr>(image, 0);
     if (!check_elf_header(image) || !ehdr)
         return core_profile::unstated;
-    const auto sections = record_table<Elf32_Shdr>::at(image, ehdr->e_shoff, ehdr->e_shnum);
+    const auto sections = section_table(image, *ehdr);
     for (std::uint32_t i = 0; sections && i < sections->size(); ++i) {
         const Elf32_Shdr shdr = (*sections)[i];
         if (shdr.sh_type != SHT_ARM_ATTRIBUTES)

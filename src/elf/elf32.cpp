@@ -1,8 +1,11 @@
 #include "elf/elf32.h"
 
+#include <algorithm>
+
 bool check_elf_header(image_view image)
 {
-    return starts_with(image, ELFMAG) && read_u8(image, EI_CLASS) == ELFCLASS32;
+    const auto ident = read_record<std::array<std::uint8_t, EI_CLASS + 1>>(image, 0);
+    return ident && std::equal(ELFMAG.begin(), ELFMAG.end(), ident->begin()) && (*ident)[EI_CLASS] == ELFCLASS32;
 }
 
 std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,

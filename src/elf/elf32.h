@@ -68,6 +68,16 @@ constexpr std::uint32_t elf32_r_info(std::uint32_t sym, std::uint8_t type) { ret
 // Magic 0x7F 'E' 'L' 'F' and class ELFCLASS32; nothing else is checked.
 bool check_elf_header(image_view image);
 
+// The section header table: e_shnum headers 40 bytes apart from e_shoff, whatever e_shentsize
+// says; absent unless they lie inside the image. A table of no entries has nothing to read:
+// wherever e_shoff points, it is not outside.
+inline std::optional<record_table<Elf32_Shdr>> section_table(image_view image, const Elf32_Ehdr& ehdr)
+{
+    if (ehdr.e_shnum == 0)
+        return record_table<Elf32_Shdr>{};
+    return record_table<Elf32_Shdr>::at(image, ehdr.e_shoff, ehdr.e_shnum);
+}
+
 // The records of a section: sh_size / sizeof(Record) of them from sh_offset. Absent unless
 // the section's sh_size bytes lie inside the image; a section of no bytes has none, wherever
 // it points.

@@ -28,12 +28,6 @@ bool write_bytes(image_span image, std::uint64_t offset, std::span<const std::ui
     return true;
 }
 
-bool starts_with(image_view image, std::span<const std::uint8_t> prefix)
-{
-    return image.size() >= prefix.size() &&
-           (prefix.empty() || std::memcmp(image.data(), prefix.data(), prefix.size()) == 0);
-}
-
 std::optional<std::string_view> read_string(image_view image, std::uint64_t offset, std::uint64_t max_scan)
 {
     if (offset >= image.size())

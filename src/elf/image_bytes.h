@@ -102,10 +102,6 @@ Record record_at(const void* address)
     return record;
 }
 
-inline std::optional<std::uint8_t> read_u8(image_view image, std::uint64_t offset)
-{
-    return read_record<std::uint8_t>(image, offset);
-}
 inline std::optional<std::uint32_t> read_u32(image_view image, std::uint64_t offset)
 {
     const std::optional<ul32> field = read_record<ul32>(image, offset);
@@ -122,9 +118,6 @@ bool write_u32(image_span image, std::uint64_t offset, std::uint32_t value);
 
 // Copies `bytes` to `offset`; false, and nothing written, when they do not fit.
 bool write_bytes(image_span image, std::uint64_t offset, std::span<const std::uint8_t> bytes);
-
-// True when the buffer starts with `prefix`.
-bool starts_with(image_view image, std::span<const std::uint8_t> prefix);
 
 // The NUL-terminated string at `offset`. Absent when `offset` is outside the buffer or
 // no NUL follows before its end or within the first `max_scan` bytes. The view's data()

@@ -92,7 +92,8 @@ stage_result relocate_module(image_span image, core_profile target)
     if (!walk)
         return stage_result::failed;
 
-    module_walk m{image, *walk, make_slot_lookups(image), {{}, target, false}};
+    const std::uint64_t limit = lookup_limit(image);
+    module_walk m{image, *walk, {limit, {limit}}, {{}, target, false}};
     if (!find_misplaced_sections(*walk, m.rules.misplaced)) {
         std::fputs("out of memory\n", stdout);
         return stage_result::failed;

@@ -63,12 +63,6 @@ std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& 
     return sym;
 }
 
-slot_lookups make_slot_lookups(image_view linked_image)
-{
-    const std::uint64_t limit = lookup_limit(linked_image);
-    return {limit, {limit}};
-}
-
 std::optional<std::uint32_t> look_up_value(slot_lookups& lookups, const rel_section& rel, std::uint32_t j,
                                            std::string_view name)
 {

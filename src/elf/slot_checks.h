@@ -26,13 +26,12 @@ struct rel_section {
 std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& rel, std::uint32_t j,
                                      std::uint32_t index);
 
-// The lookups of one run and what they may still cost (see LOOKUP_FACTOR).
+// The lookups of one run and what they may still cost (see lookup_limit).
 struct slot_lookups {
     std::uint64_t limit;
     lookup_budget budget;
     bool reported = false;
 };
-slot_lookups make_slot_lookups(image_view linked_image);
 
 // The st_value of the link file's function called `name`, needed by relocation j; absent,
 // after "relocate symbol NAME failed" or (once) the line saying that the lookups cost too much.
