@@ -94,7 +94,8 @@ bytes elf_writer::finish() const
 {
     bytes out = image_;
     std::vector<section_layout> sections = sections_;
-    const bool named = std::any_of(sections.begin(), sections.end(), [](const section_layout& s) { return !s.name.empty(); });
+    const bool named =
+        std::any_of(sections.begin(), sections.end(), [](const section_layout& s) { return !s.name.empty(); });
     std::vector<std::uint32_t> names;
     if (named) {
         sections.push_back({.type = SHT_STRTAB, .offset = static_cast<std::uint32_t>(out.size()), .addralign = 1,

@@ -20,6 +20,8 @@ constexpr std::uint32_t ARM_FLAGS = EF_ARM_EABI_VER5 | EF_ARM_ABI_FLOAT_SOFT;
 constexpr std::uint32_t ALIGNMENT = 4;
 // An address: a GOT entry, a pointer in .data, an ARM instruction.
 constexpr std::uint32_t WORD = sizeof(ul32);
+// Set in the address of a function in Thumb state.
+constexpr std::uint32_t THUMB_BIT = 1;
 
 // A symbol whose name is added when it is written.
 Elf32_Sym unnamed(std::uint32_t value, std::uint32_t size, std::uint8_t bind, std::uint8_t type, std::uint16_t shndx)
@@ -227,7 +229,7 @@ bytes build_link_file(const generator_settings& settings, bench_random& rng, lin
             const bool thumb = rng.chance(0.95);
             const std::uint32_t size = 4 * (2 + rng.below(1 + rng.below(60)));
             locals.push_back({thumb ? "$t" : "$a", unnamed(text_addr, 0, STB_LOCAL, STT_NOTYPE, TEXT)});
-            const std::uint32_t value = text_addr | (thumb ? 1u : 0u);
+            const std::uint32_t value = text_addr | (thumb ? THUMB_BIT : 0);
             if (rng.chance(0.3)) {
                 std::string name = static_name(rng);
                 locals.push_back({name, unnamed(value, size, STB_LOCAL, STT_FUNC, TEXT)});
@@ -266,16 +268,17 @@ bytes build_link_file(const generator_settings& settings, bench_random& rng, lin
     layout.functions.insert(layout.functions.end(), std::make_move_iterator(global_functions.begin()),
                             std::make_move_iterator(global_functions.end()));
 
-    elf_writer w({.type = ET_EXEC, .entry = TEXT_BASE | 1, .flags = ARM_FLAGS, .program_headers = 2});
+    elf_writer w({.type = ET_EXEC, .entry = TEXT_BASE | THUMB_BIT, .flags = ARM_FLAGS, .program_headers = 2});
     const section_layout text{.flags = SHF_ALLOC | SHF_EXECINSTR, .addr = TEXT_BASE, .addralign = ALIGNMENT,
                               .name = ".text"};
-    const section_layout data{.flags = SHF_ALLOC | SHF_WRITE, .addr = data_addr, .addralign = ALIGNMENT, .name = ".data"};
+    const section_layout data{.flags = SHF_ALLOC | SHF_WRITE, .addr = data_addr, .addralign = ALIGNMENT,
+                              .name = ".data"};
     const std::uint32_t text_offset = w.next_offset();
     add_code_or_data(w, TEXT, text, text_size, settings.with_contents, rng);
     const std::uint32_t data_offset = w.next_offset();
     add_code_or_data(w, DATA, data, data_size, settings.with_contents, rng);
-    w.add_header({.type = SHT_NOBITS, .offset = data_offset + data_size, .size = bss_size, .flags = SHF_ALLOC | SHF_WRITE,
-                  .addr = data_addr + data_size, .addralign = ALIGNMENT, .name = ".bss"});
+    w.add_header({.type = SHT_NOBITS, .offset = data_offset + data_size, .size = bss_size,
+                  .flags = SHF_ALLOC | SHF_WRITE, .addr = data_addr + data_size, .addralign = ALIGNMENT, .name = ".bss"});
 
     string_table strtab;
     bytes symtab(sizeof(Elf32_Sym), 0);
@@ -419,7 +422,7 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
             import_sym[d.which] = index;
         } else if (d.k == kind::own) {
             own_sym[d.which] = index;
-            s.st_value = (text_off + FUNCTION_SIZE * d.which) | 1;
+            s.st_value = (text_off + FUNCTION_SIZE * d.which) | THUMB_BIT;
             s.st_size = FUNCTION_SIZE;
             s.st_shndx = TEXT;
         } else {
@@ -474,12 +477,13 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
     }
 
     constexpr std::uint32_t A = SHF_ALLOC, AX = SHF_ALLOC | SHF_EXECINSTR, AW = SHF_ALLOC | SHF_WRITE;
+    // sh_info 1: the null symbol is the only local one.
     place(w, DYNSYM, dynsym_off,
           {.type = SHT_DYNSYM, .link = DYNSTR, .flags = A, .addr = dynsym_off, .info = 1, .addralign = ALIGNMENT,
            .entsize = sizeof(Elf32_Sym), .name = ".dynsym"},
           dynsym);
-    place(w, DYNSTR, dynstr_off, {.type = SHT_STRTAB, .flags = A, .addr = dynstr_off, .addralign = 1, .name = ".dynstr"},
-          dynstr.contents());
+    place(w, DYNSTR, dynstr_off,
+          {.type = SHT_STRTAB, .flags = A, .addr = dynstr_off, .addralign = 1, .name = ".dynstr"}, dynstr.contents());
     place(w, REL_DYN, reldyn_off,
           {.type = SHT_REL, .link = DYNSYM, .flags = A, .addr = reldyn_off, .addralign = ALIGNMENT,
            .entsize = sizeof(Elf32_Rel), .name = ".rel.dyn"},
@@ -502,7 +506,8 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
     place(w, DATA, data_off,
           {.type = SHT_PROGBITS, .flags = AW, .addr = data_off, .addralign = ALIGNMENT, .name = ".data"}, data);
     w.set_program_header(0, segment(PT_LOAD, 0, 0, dynamic_off, dynamic_off, PF_R | PF_X));
-    w.set_program_header(1, segment(PT_LOAD, dynamic_off, dynamic_off, end - dynamic_off, end - dynamic_off, PF_R | PF_W));
+    const std::uint32_t writable = end - dynamic_off;
+    w.set_program_header(1, segment(PT_LOAD, dynamic_off, dynamic_off, writable, writable, PF_R | PF_W));
     w.set_program_header(2, segment(PT_DYNAMIC, dynamic_off, dynamic_off, dynamic_size, dynamic_size, PF_R | PF_W));
     bytes image = w.finish();
 
