@@ -144,7 +144,7 @@ struct section_layout {
     std::uint32_t info = 0;
     std::uint32_t addralign = 0;
     std::uint32_t entsize = 0;
-    std::string name{};
+    std::string name{}; // {}: GCC warns of a member left out of a designated initialiser without one
 };
 
 // The fields of the ELF header that differ between images.
