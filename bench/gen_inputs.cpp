@@ -10,10 +10,10 @@
 
 namespace {
 
-bool save(const std::filesystem::path& path, const byte_vector& bytes)
+bool save(const std::filesystem::path& path, const bytes& contents)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
     return static_cast<bool>(out);
 }
 

@@ -66,11 +66,12 @@ void check_module_stage(const bytes& before, const bytes& after, stage_result re
     std::sort(slots.begin(), slots.end());
     if (result != stage_result::ok)
         return;
+    constexpr std::size_t last_byte = sizeof(ul32) - 1; // of a slot, from its first
     for (std::size_t at = 0; at < before.size(); ++at) {
-        if (before[at] == after[at] || (at < 4 && after[at] == MODULE_MAGIC[at]))
+        if (before[at] == after[at] || (at < MODULE_MAGIC.size() && after[at] == MODULE_MAGIC[at]))
             continue;
         // Some slot must start in [at - 3, at].
-        const std::uint64_t low = at < 3 ? 0 : at - 3;
+        const std::uint64_t low = at < last_byte ? 0 : at - last_byte;
         const auto it = std::lower_bound(slots.begin(), slots.end(), low);
         require(it != slots.end() && *it <= at, "a successful stage changes only the magic and jump slots");
     }

@@ -2,13 +2,13 @@
 // checks of what must hold after the module stage whatever the input was.
 #pragma once
 
+#include "fuzz_input.h"
+
 #include "elf/image_bytes.h"
 #include "elf/stage_result.h"
 
 #include <cstdint>
 #include <vector>
-
-using bytes = std::vector<std::uint8_t>;
 
 // Sends standard output to the null device: the stages print a line per problem.
 void silence_stdout();

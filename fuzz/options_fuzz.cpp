@@ -1,10 +1,9 @@
 // The option scanner and the checks after it on arbitrary argument vectors: the input
 // split at its NUL bytes, one argument each, argv[0] included.
+#include "fuzz_input.h"
 #include "fuzz_support.h"
 
 #include "cli/options.h"
-
-#include <string>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -14,17 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> args;
-    if (size != 0) {
-        const std::string text(reinterpret_cast<const char*>(data), size);
-        for (std::size_t start = 0;;) {
-            const std::size_t nul = text.find('\0', start);
-            args.push_back(text.substr(start, nul - start));
-            if (nul == std::string::npos)
-                break;
-            start = nul + 1;
-        }
-    }
+    std::vector<std::string> args = split_arguments({data, size});
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());

@@ -1,12 +1,11 @@
 // Both stages from one input: a 4-byte little-endian length, that many bytes of link file
 // (fewer when the input is shorter), and the rest as the linked image.
+#include "fuzz_input.h"
 #include "fuzz_support.h"
 
 #include "cli/debug_flag.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
-
-#include <algorithm>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -16,13 +15,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 4)
+    const std::optional<pair_input> input = split_pair({data, size});
+    if (!input)
         return -1; // not worth keeping in the corpus
-    const bytes input(data, data + size);
-    const std::size_t claimed = *read_u32(image_view{input.data(), input.size()}, 0); // size >= 4
-    const std::size_t link_size = std::min(claimed, input.size() - 4);
-    const bytes link(input.begin() + 4, input.begin() + 4 + static_cast<std::ptrdiff_t>(link_size));
-    const bytes before(input.begin() + 4 + static_cast<std::ptrdiff_t>(link_size), input.end());
+    const bytes& link = input->link;
+    const bytes& before = input->image;
 
     reset_symbol_table();
     debug_flag = 1;

@@ -2,6 +2,30 @@
 
 #include <algorithm>
 
+Elf32_Sym elf32_symbol(std::uint32_t st_name, std::uint32_t value, std::uint32_t size, std::uint8_t info,
+                       std::uint16_t shndx)
+{
+    Elf32_Sym sym{};
+    sym.st_name = st_name;
+    sym.st_value = value;
+    sym.st_size = size;
+    sym.st_info = info;
+    sym.st_shndx = shndx;
+    return sym;
+}
+
+std::uint32_t string_table::add(const std::string& s)
+{
+    if (s.empty())
+        return 0;
+    const auto [it, fresh] = at_.try_emplace(s, static_cast<std::uint32_t>(strings_.size()));
+    if (fresh) {
+        strings_.insert(strings_.end(), s.begin(), s.end());
+        strings_.push_back(0);
+    }
+    return it->second;
+}
+
 std::uint32_t symbol_builder::add_string(std::string_view name)
 {
     const auto at = static_cast<std::uint32_t>(strtab.size());
@@ -17,15 +41,12 @@ std::uint32_t symbol_builder::add(std::string_view name, std::uint32_t value, st
 
 std::uint32_t symbol_builder::add_raw(std::uint32_t st_name, std::uint32_t value, std::uint8_t info)
 {
-    const auto index = static_cast<std::uint32_t>(symtab.size() / sizeof(Elf32_Sym));
-    Elf32_Sym sym{};
-    sym.st_name = st_name;
-    sym.st_value = value;
-    sym.st_info = info;
-    sym.st_shndx = 1; // some defined section
-    symtab.resize(symtab.size() + sizeof sym);
-    put_record(symtab, symtab.size() - sizeof sym, sym);
-    return index;
+    return add_symbol(elf32_symbol(st_name, value, 0, info, 1)); // some defined section
+}
+
+std::uint32_t symbol_builder::add_symbol(const Elf32_Sym& sym)
+{
+    return static_cast<std::uint32_t>(append_record(symtab, sym) / sizeof sym);
 }
 
 void rel_builder::add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t symbol)
@@ -33,18 +54,34 @@ void rel_builder::add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t s
     Elf32_Rel r{};
     r.r_offset = r_offset;
     r.r_info = elf32_r_info(symbol, type);
-    rel.resize(rel.size() + sizeof r);
-    put_record(rel, rel.size() - sizeof r, r);
+    append_record(rel, r);
 }
 
-elf_writer::elf_writer() : image_(sizeof(Elf32_Ehdr), 0), sections_{section_layout{}} {}
+elf_writer::elf_writer(const header_layout& header)
+    : header_(header), image_(sizeof(Elf32_Ehdr) + sizeof(Elf32_Phdr) * header.program_headers, 0),
+      sections_{section_layout{}}
+{
+}
 
 std::uint32_t elf_writer::add_section(std::uint32_t type, const bytes& contents, std::uint32_t link)
 {
-    const std::uint32_t offset = next_offset();
+    return add_section(section_layout{.type = type, .link = link}, contents);
+}
+
+std::uint32_t elf_writer::add_section(section_layout layout, const bytes& contents)
+{
+    layout.offset = next_offset();
+    layout.size = static_cast<std::uint32_t>(contents.size());
     image_.insert(image_.end(), contents.begin(), contents.end());
-    image_.resize((image_.size() + 3) & ~std::size_t{3}, 0);
-    return add_header({type, offset, static_cast<std::uint32_t>(contents.size()), link});
+    image_.resize(offset_after(layout.offset, layout.size), 0);
+    return add_header(layout);
+}
+
+void elf_writer::set_program_header(std::uint16_t index, const Elf32_Phdr& phdr)
+{
+    if (index >= header_.program_headers)
+        throw std::out_of_range("program header not reserved");
+    put_record(image_, sizeof(Elf32_Ehdr) + sizeof(Elf32_Phdr) * std::size_t{index}, phdr);
 }
 
 std::uint32_t elf_writer::add_header(const section_layout& layout)
@@ -56,29 +93,56 @@ std::uint32_t elf_writer::add_header(const section_layout& layout)
 bytes elf_writer::finish() const
 {
     bytes out = image_;
+    std::vector<section_layout> sections = sections_;
+    const bool named =
+        std::any_of(sections.begin(), sections.end(), [](const section_layout& s) { return !s.name.empty(); });
+    std::vector<std::uint32_t> names;
+    if (named) {
+        sections.push_back({.type = SHT_STRTAB, .offset = static_cast<std::uint32_t>(out.size()), .addralign = 1,
+                            .name = ".shstrtab"});
+        string_table shstrtab;
+        for (const section_layout& s : sections)
+            names.push_back(shstrtab.add(s.name));
+        sections.back().size = static_cast<std::uint32_t>(shstrtab.contents().size());
+        out.insert(out.end(), shstrtab.contents().begin(), shstrtab.contents().end());
+        out.resize(offset_after(sections.back().offset, sections.back().size), 0);
+    }
+
     Elf32_Ehdr h{};
     std::copy(ELFMAG.begin(), ELFMAG.end(), h.e_ident.begin());
     h.e_ident[EI_CLASS] = ELFCLASS32;
     h.e_ident[EI_DATA] = ELFDATA2LSB;
     h.e_ident[EI_VERSION] = EV_CURRENT;
-    h.e_type = ET_DYN;
+    h.e_type = header_.type;
     h.e_machine = EM_ARM;
     h.e_version = EV_CURRENT;
+    h.e_entry = header_.entry;
+    h.e_flags = header_.flags;
     h.e_ehsize = sizeof(Elf32_Ehdr);
+    if (header_.program_headers != 0) {
+        h.e_phoff = sizeof(Elf32_Ehdr);
+        h.e_phentsize = sizeof(Elf32_Phdr);
+        h.e_phnum = header_.program_headers;
+    }
     h.e_shentsize = sizeof(Elf32_Shdr);
     h.e_shoff = static_cast<std::uint32_t>(out.size());
-    h.e_shnum = static_cast<std::uint16_t>(sections_.size());
+    h.e_shnum = static_cast<std::uint16_t>(sections.size());
+    h.e_shstrndx = static_cast<std::uint16_t>(named ? sections.size() - 1 : 0);
     put_record(out, 0, h);
-    for (const section_layout& s : sections_) {
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const section_layout& s = sections[i];
         Elf32_Shdr shdr{};
+        shdr.sh_name = named ? names[i] : 0;
         shdr.sh_type = s.type;
+        shdr.sh_flags = s.flags;
+        shdr.sh_addr = s.addr;
         shdr.sh_offset = s.offset;
         shdr.sh_size = s.size;
         shdr.sh_link = s.link;
-        shdr.sh_flags = s.flags;
-        shdr.sh_addr = s.addr;
-        out.resize(out.size() + sizeof shdr);
-        put_record(out, out.size() - sizeof shdr, shdr);
+        shdr.sh_info = s.info;
+        shdr.sh_addralign = s.addralign;
+        shdr.sh_entsize = s.entsize;
+        append_record(out, shdr);
     }
     return out;
 }

@@ -1,16 +1,19 @@
 // A small ELF32 writer for tests, the benchmark's input generator and fuzz seeds, on the tool's
-// own record declarations: section contents laid out after the ELF header, 4-byte aligned, in
-// the order they are added, and the section header table at the end. Also the accessors that
-// patch one field of an image the way the hostile-input tests do.
+// own record declarations: section contents laid out after the ELF header (and the program
+// headers, if any), 4-byte aligned, in the order they are added, then the section names when
+// sections have any, and the section header table at the end. Also the accessors that patch
+// one field of an image the way the hostile-input tests do.
 #pragma once
 
 #include "elf/elf32.h"
+#include "elf32_extra.h"
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 using bytes = std::vector<std::uint8_t>;
@@ -30,6 +33,15 @@ void put_record(bytes& image, std::size_t at, const Record& record)
     if (!range_inside(image.size(), at, sizeof record))
         throw std::out_of_range("record outside the image");
     std::memcpy(image.data() + at, &record, sizeof record);
+}
+// Appends a record; returns where it went.
+template <file_record Record>
+std::size_t append_record(bytes& image, const Record& record)
+{
+    const std::size_t at = image.size();
+    image.resize(at + sizeof record);
+    put_record(image, at, record);
+    return at;
 }
 
 // The value a field holds: a little-endian field's number, or the byte itself.
@@ -86,16 +98,33 @@ inline void set_section_field(bytes& image, std::uint32_t index, ul32 Elf32_Shdr
     set_field(image, section_header_at(image, index), field, value);
 }
 
+Elf32_Sym elf32_symbol(std::uint32_t st_name, std::uint32_t value, std::uint32_t size, std::uint8_t info,
+                       std::uint16_t shndx);
+
+// A string table that keeps each distinct string once, as linkers write them; the empty
+// string is the NUL at offset 0.
+class string_table {
+public:
+    std::uint32_t add(const std::string& s);
+    const bytes& contents() const { return strings_; }
+
+private:
+    bytes strings_{0};
+    std::unordered_map<std::string, std::uint32_t> at_;
+};
+
 // A string table and a symbol table being built together; entry 0 of each is null.
 struct symbol_builder {
     bytes strtab{0};
     bytes symtab = bytes(sizeof(Elf32_Sym), 0);
 
     std::uint32_t add_string(std::string_view name);
-    // Adds a symbol; returns its index.
+    // Adds a symbol in section 1; returns its index.
     std::uint32_t add(std::string_view name, std::uint32_t value,
                       std::uint8_t info = elf32_st_info(STB_GLOBAL, STT_FUNC));
     std::uint32_t add_raw(std::uint32_t st_name, std::uint32_t value, std::uint8_t info);
+    // Adds a symbol as given; returns its index.
+    std::uint32_t add_symbol(const Elf32_Sym& sym);
 };
 
 struct rel_builder {
@@ -103,7 +132,8 @@ struct rel_builder {
     void add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t symbol);
 };
 
-// The fields of a section header that the writer sets.
+// The fields of a section header that the writer sets. A section with a name gets it in a
+// .shstrtab that finish() adds.
 struct section_layout {
     std::uint32_t type = SHT_NULL;
     std::uint32_t offset = 0;
@@ -111,23 +141,42 @@ struct section_layout {
     std::uint32_t link = 0;
     std::uint32_t flags = 0;
     std::uint32_t addr = 0;
+    std::uint32_t info = 0;
+    std::uint32_t addralign = 0;
+    std::uint32_t entsize = 0;
+    std::string name{}; // {}: GCC warns of a member left out of a designated initialiser without one
+};
+
+// The fields of the ELF header that differ between images.
+struct header_layout {
+    std::uint16_t type = ET_DYN;
+    std::uint32_t entry = 0;
+    std::uint32_t flags = 0;
+    std::uint16_t program_headers = 0; // reserved right after the ELF header
 };
 
 class elf_writer {
 public:
-    elf_writer();
+    explicit elf_writer(const header_layout& header = {});
 
     // Places `contents` and adds a section header for it; returns the section index.
     std::uint32_t add_section(std::uint32_t type, const bytes& contents, std::uint32_t link = 0);
+    // The same with the other fields as given; offset and size are where the contents go.
+    std::uint32_t add_section(section_layout layout, const bytes& contents);
     // File offset where the next section's contents will go.
     std::uint32_t next_offset() const { return static_cast<std::uint32_t>(image_.size()); }
+    // Where contents of `size` bytes placed at `offset` leave the next ones.
+    static std::uint32_t offset_after(std::uint32_t offset, std::uint32_t size) { return (offset + size + 3) & ~3u; }
     // Adds a section header with fields as given, no contents placed.
     std::uint32_t add_header(const section_layout& layout);
     std::uint32_t section_count() const { return static_cast<std::uint32_t>(sections_.size()); }
+    // Sets one of the program headers reserved by the header layout.
+    void set_program_header(std::uint16_t index, const Elf32_Phdr& phdr);
 
     bytes finish() const;
 
 private:
+    header_layout header_;
     bytes image_;
     std::vector<section_layout> sections_;
 };

@@ -7,11 +7,11 @@
 // never by reading the files back, so it checks modweld rather than repeating it.
 #pragma once
 
+#include "elf_writer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-using byte_vector = std::vector<std::uint8_t>;
 
 struct generator_settings {
     std::uint32_t functions = 10000;
@@ -25,9 +25,9 @@ struct generator_settings {
 };
 
 struct generated_inputs {
-    byte_vector link_file;
-    byte_vector linked_image;
-    byte_vector expected_image;
+    bytes link_file;
+    bytes linked_image;
+    bytes expected_image;
     std::uint32_t link_symbols = 0;   // entries of the link file's symbol table, null included
     std::uint32_t jump_slots = 0;     // R_ARM_JUMP_SLOT relocations of the linked image
     std::uint32_t filled_slots = 0;   // of those, the ones against names of the link file

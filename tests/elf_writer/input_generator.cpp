@@ -1,148 +1,67 @@
 #include "input_generator.h"
 
+#include "elf/relocate.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
 
-// ---- ELF32 little-endian writing -------------------------------------------------------
+// ---- writing ---------------------------------------------------------------------------------
 
-constexpr std::uint32_t SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_DYNAMIC = 6, SHT_NOBITS = 8,
-                        SHT_REL = 9, SHT_DYNSYM = 11;
-constexpr std::uint32_t SHF_WRITE = 1, SHF_ALLOC = 2, SHF_EXECINSTR = 4;
-constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1;
-constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_FUNC = 2, STT_SECTION = 3, STT_FILE = 4;
-constexpr std::uint8_t R_ARM_ABS32 = 2, R_ARM_GLOB_DAT = 21, R_ARM_JUMP_SLOT = 22, R_ARM_RELATIVE = 23;
-constexpr std::uint16_t SHN_ABS = 0xfff1;
+// EABI version 5, soft-float: what the ARM toolchains write into both kinds of file.
+constexpr std::uint32_t ARM_FLAGS = EF_ARM_EABI_VER5 | EF_ARM_ABI_FLOAT_SOFT;
+// The alignment of every section but the string tables, and of every segment.
+constexpr std::uint32_t ALIGNMENT = 4;
+// An address: a GOT entry, a pointer in .data, an ARM instruction.
+constexpr std::uint32_t WORD = sizeof(ul32);
+// Set in the address of a function in Thumb state.
+constexpr std::uint32_t THUMB_BIT = 1;
 
-void put16(byte_vector& out, std::size_t at, std::uint16_t v)
+// A symbol whose name is added when it is written.
+Elf32_Sym unnamed(std::uint32_t value, std::uint32_t size, std::uint8_t bind, std::uint8_t type, std::uint16_t shndx)
 {
-    out[at] = static_cast<std::uint8_t>(v);
-    out[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    return elf32_symbol(0, value, size, elf32_st_info(bind, type), shndx);
 }
 
-void put32(byte_vector& out, std::size_t at, std::uint32_t v)
+Elf32_Phdr segment(std::uint32_t type, std::uint32_t offset, std::uint32_t vaddr, std::uint32_t filesz,
+                   std::uint32_t memsz, std::uint32_t flags)
 {
-    for (int i = 0; i < 4; ++i)
-        out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    Elf32_Phdr p{};
+    p.p_type = type;
+    p.p_offset = offset;
+    p.p_vaddr = vaddr;
+    p.p_paddr = vaddr;
+    p.p_filesz = filesz;
+    p.p_memsz = memsz;
+    p.p_flags = flags;
+    p.p_align = ALIGNMENT;
+    return p;
 }
 
-void align_to(byte_vector& out, std::size_t alignment)
+// Adds a section that records written before it already refer to, by index and offset.
+std::uint32_t place(elf_writer& w, std::uint32_t index, std::uint32_t offset, const section_layout& s,
+                    const bytes& contents)
 {
-    out.resize((out.size() + alignment - 1) / alignment * alignment);
+    if (w.section_count() != index || w.next_offset() != offset)
+        throw std::logic_error(s.name + " is not where the layout put it");
+    return w.add_section(s, contents);
 }
 
-constexpr std::uint8_t info(std::uint8_t bind, std::uint8_t type) { return static_cast<std::uint8_t>(bind << 4 | type); }
-
-// A string table that stores each distinct string once, as linkers do.
-struct string_table {
-    byte_vector bytes{0};
-    std::unordered_map<std::string, std::uint32_t> at;
-
-    std::uint32_t add(const std::string& s)
-    {
-        if (s.empty())
-            return 0;
-        const auto [it, fresh] = at.try_emplace(s, static_cast<std::uint32_t>(bytes.size()));
-        if (fresh) {
-            bytes.insert(bytes.end(), s.begin(), s.end());
-            bytes.push_back(0);
-        }
-        return it->second;
-    }
-};
-
-struct symbol {
-    std::uint32_t name;
-    std::uint32_t value;
-    std::uint32_t size;
-    std::uint8_t info;
-    std::uint16_t shndx;
-};
-
-void append_symbol(byte_vector& out, const symbol& s)
+bytes random_bytes(std::uint32_t size, bench_random& rng)
 {
-    const std::size_t at = out.size();
-    out.resize(at + 16);
-    put32(out, at, s.name);
-    put32(out, at + 4, s.value);
-    put32(out, at + 8, s.size);
-    out[at + 12] = s.info;
-    out[at + 13] = 0;
-    put16(out, at + 14, s.shndx);
-}
-
-struct section {
-    std::string name;
-    std::uint32_t type = 0, flags = 0, addr = 0, offset = 0, size = 0, link = 0, info = 0, align = 1, entsize = 0;
-};
-
-struct program_header {
-    std::uint32_t type, offset, vaddr, filesz, memsz, flags;
-};
-
-// Writes the ELF header, program headers at 52, and the section header table (after a
-// .shstrtab) at the end of `image`, whose contents are already in place.
-void finish_elf(byte_vector& image, std::uint16_t type, std::uint32_t entry, std::vector<section> sections,
-                const std::vector<program_header>& segments)
-{
-    string_table shstr;
-    section shstrtab{".shstrtab", SHT_STRTAB};
-    sections.push_back(shstrtab);
-    std::vector<std::uint32_t> names;
-    for (const section& s : sections)
-        names.push_back(shstr.add(s.name));
-    sections.back().offset = static_cast<std::uint32_t>(image.size());
-    sections.back().size = static_cast<std::uint32_t>(shstr.bytes.size());
-    image.insert(image.end(), shstr.bytes.begin(), shstr.bytes.end());
-    align_to(image, 4);
-
-    const auto shoff = static_cast<std::uint32_t>(image.size());
-    image.resize(image.size() + 40 * (sections.size() + 1)); // entry 0 is the null section
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        const section& s = sections[i];
-        const std::size_t at = shoff + 40 * (i + 1);
-        const std::uint32_t fields[10] = {names[i], s.type, s.flags, s.addr, s.offset,
-                                          s.size,   s.link, s.info,  s.align, s.entsize};
-        for (int f = 0; f < 10; ++f)
-            put32(image, at + 4 * f, fields[f]);
-    }
-
-    const std::uint8_t ident[16] = {0x7f, 'E', 'L', 'F', 1, 1, 1, 0};
-    std::copy(std::begin(ident), std::end(ident), image.begin());
-    put16(image, 16, type);
-    put16(image, 18, 40); // EM_ARM
-    put32(image, 20, 1);
-    put32(image, 24, entry);
-    put32(image, 28, segments.empty() ? 0 : 52);
-    put32(image, 32, shoff);
-    put32(image, 36, 0x05000200); // EABI version 5, soft-float
-    put16(image, 40, 52);
-    put16(image, 42, 32);
-    put16(image, 44, static_cast<std::uint16_t>(segments.size()));
-    put16(image, 46, 40);
-    put16(image, 48, static_cast<std::uint16_t>(sections.size() + 1));
-    put16(image, 50, static_cast<std::uint16_t>(sections.size()));
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const program_header& p = segments[i];
-        const std::size_t at = 52 + 32 * i;
-        const std::uint32_t fields[8] = {p.type, p.offset, p.vaddr, p.vaddr, p.filesz, p.memsz, p.flags, 4};
-        for (int f = 0; f < 8; ++f)
-            put32(image, at + 4 * f, fields[f]);
-    }
-}
-
-void fill_random(byte_vector& out, std::size_t from, std::size_t to, bench_random& rng)
-{
-    for (std::size_t i = from; i < to; i += 8) {
+    bytes out(size);
+    for (std::size_t i = 0; i < size; i += 8) {
         std::uint64_t r = rng.next();
-        for (std::size_t k = i; k < to && k < i + 8; ++k, r >>= 8)
+        for (std::size_t k = i; k < size && k < i + 8; ++k, r >>= 8)
             out[k] = static_cast<std::uint8_t>(r);
     }
+    return out;
 }
 
 // ---- names --------------------------------------------------------------------------------
@@ -268,17 +187,34 @@ struct link_layout {
 
 struct pending_symbol {
     std::string name;
-    symbol sym;
+    Elf32_Sym sym;
 };
+
+// Random code or data, or in a symbols-only file its header alone (SHT_NOBITS).
+void add_code_or_data(elf_writer& w, std::uint32_t index, section_layout s, std::uint32_t size, bool with_contents,
+                      bench_random& rng)
+{
+    if (with_contents) {
+        s.type = SHT_PROGBITS;
+        place(w, index, w.next_offset(), s, random_bytes(size, rng));
+        return;
+    }
+    s.type = SHT_NOBITS;
+    s.offset = w.next_offset();
+    s.size = size;
+    if (w.add_header(s) != index)
+        throw std::logic_error(s.name + " is not where the layout put it");
+}
 
 // Lays out `count` functions in files of 1 to 48 functions, with their mapping symbols
 // ($t, $a, $d), statics and data objects, as a linker emits a kernel's symbol table: the null
 // symbol, one symbol per output section, every file's local symbols after its STT_FILE, then
 // all global symbols.
-byte_vector build_link_file(const generator_settings& settings, bench_random& rng, link_layout& layout,
-                            std::uint32_t& symbol_total)
+bytes build_link_file(const generator_settings& settings, bench_random& rng, link_layout& layout,
+                      std::uint32_t& symbol_total)
 {
-    constexpr std::uint16_t TEXT = 1, DATA = 2, BSS = 3;
+    // Section indexes, in the order the sections are added.
+    constexpr std::uint16_t TEXT = 1, DATA = 2, BSS = 3, SYMTAB = 4, STRTAB = 5;
     std::vector<pending_symbol> locals, globals;
     std::vector<function_record> statics, global_functions;
     std::unordered_set<std::string> taken;
@@ -288,33 +224,33 @@ byte_vector build_link_file(const generator_settings& settings, bench_random& rn
         const std::uint32_t in_file = std::min(1 + rng.below(48), settings.functions - made);
         made += in_file;
         locals.push_back({"file" + std::to_string(file_no) + (rng.chance(0.9) ? ".c" : ".S"),
-                          {0, 0, 0, info(STB_LOCAL, STT_FILE), SHN_ABS}});
+                          unnamed(0, 0, STB_LOCAL, STT_FILE, SHN_ABS)});
         for (std::uint32_t f = 0; f < in_file; ++f) {
             const bool thumb = rng.chance(0.95);
             const std::uint32_t size = 4 * (2 + rng.below(1 + rng.below(60)));
-            locals.push_back({thumb ? "$t" : "$a", {0, text_addr, 0, info(STB_LOCAL, STT_NOTYPE), TEXT}});
-            const std::uint32_t value = text_addr | (thumb ? 1u : 0u);
+            locals.push_back({thumb ? "$t" : "$a", unnamed(text_addr, 0, STB_LOCAL, STT_NOTYPE, TEXT)});
+            const std::uint32_t value = text_addr | (thumb ? THUMB_BIT : 0);
             if (rng.chance(0.3)) {
                 std::string name = static_name(rng);
-                locals.push_back({name, {0, value, size, info(STB_LOCAL, STT_FUNC), TEXT}});
+                locals.push_back({name, unnamed(value, size, STB_LOCAL, STT_FUNC, TEXT)});
                 statics.push_back({std::move(name), value, false});
             } else {
                 std::string name = unique_global(rng, taken);
-                globals.push_back({name, {0, value, size, info(STB_GLOBAL, STT_FUNC), TEXT}});
+                globals.push_back({name, unnamed(value, size, STB_GLOBAL, STT_FUNC, TEXT)});
                 global_functions.push_back({std::move(name), value, true});
             }
             if (rng.chance(0.5))
-                locals.push_back({"$d", {0, text_addr + size - 8, 0, info(STB_LOCAL, STT_NOTYPE), TEXT}});
+                locals.push_back({"$d", unnamed(text_addr + size - 8, 0, STB_LOCAL, STT_NOTYPE, TEXT)});
             text_addr += size;
         }
         const std::uint32_t objects = rng.below(in_file * 7 / 10 + 1);
         if (objects > 0)
-            locals.push_back({"$d", {0, data_size, 0, info(STB_LOCAL, STT_NOTYPE), DATA}});
+            locals.push_back({"$d", unnamed(data_size, 0, STB_LOCAL, STT_NOTYPE, DATA)});
         for (std::uint32_t o = 0; o < objects; ++o) {
             const bool local = rng.chance(0.6);
             const std::uint32_t size = 4 * (1 + rng.below(12));
             pending_symbol s{object_name(rng, local, serial++),
-                             {0, data_size, size, info(local ? STB_LOCAL : STB_GLOBAL, STT_OBJECT), DATA}};
+                             unnamed(data_size, size, local ? STB_LOCAL : STB_GLOBAL, STT_OBJECT, DATA)};
             data_size += size;
             if (local) {
                 locals.push_back(std::move(s));
@@ -332,62 +268,60 @@ byte_vector build_link_file(const generator_settings& settings, bench_random& rn
     layout.functions.insert(layout.functions.end(), std::make_move_iterator(global_functions.begin()),
                             std::make_move_iterator(global_functions.end()));
 
-    byte_vector image(52 + 2 * 32);
-    const auto text_offset = static_cast<std::uint32_t>(image.size());
-    if (settings.with_contents) {
-        image.resize(image.size() + text_size);
-        fill_random(image, text_offset, image.size(), rng);
-    }
-    align_to(image, 4);
-    const auto data_offset = static_cast<std::uint32_t>(image.size());
-    if (settings.with_contents) {
-        image.resize(image.size() + data_size);
-        fill_random(image, data_offset, image.size(), rng);
-    }
-    align_to(image, 4);
+    elf_writer w({.type = ET_EXEC, .entry = TEXT_BASE | THUMB_BIT, .flags = ARM_FLAGS, .program_headers = 2});
+    const section_layout text{.flags = SHF_ALLOC | SHF_EXECINSTR, .addr = TEXT_BASE, .addralign = ALIGNMENT,
+                              .name = ".text"};
+    const section_layout data{.flags = SHF_ALLOC | SHF_WRITE, .addr = data_addr, .addralign = ALIGNMENT,
+                              .name = ".data"};
+    const std::uint32_t text_offset = w.next_offset();
+    add_code_or_data(w, TEXT, text, text_size, settings.with_contents, rng);
+    const std::uint32_t data_offset = w.next_offset();
+    add_code_or_data(w, DATA, data, data_size, settings.with_contents, rng);
+    w.add_header({.type = SHT_NOBITS, .offset = data_offset + data_size, .size = bss_size,
+                  .flags = SHF_ALLOC | SHF_WRITE, .addr = data_addr + data_size, .addralign = ALIGNMENT, .name = ".bss"});
 
     string_table strtab;
-    byte_vector symtab(16, 0);
-    symtab.reserve(16 * (locals.size() + globals.size() + 4));
+    bytes symtab(sizeof(Elf32_Sym), 0);
+    symtab.reserve(sizeof(Elf32_Sym) * (locals.size() + globals.size() + 4));
     for (std::uint16_t shndx : {TEXT, DATA, BSS})
-        append_symbol(symtab, {0, shndx == TEXT ? TEXT_BASE : data_addr, 0, info(STB_LOCAL, STT_SECTION), shndx});
+        append_record(symtab, unnamed(shndx == TEXT ? TEXT_BASE : data_addr, 0, STB_LOCAL, STT_SECTION, shndx));
     for (pending_symbol& s : locals) {
-        s.sym.name = strtab.add(s.name);
-        if (s.sym.shndx == DATA)
-            s.sym.value += data_addr;
-        append_symbol(symtab, s.sym);
+        s.sym.st_name = strtab.add(s.name);
+        if (s.sym.st_shndx == DATA)
+            s.sym.st_value = s.sym.st_value + data_addr;
+        append_record(symtab, s.sym);
     }
-    const auto first_global = static_cast<std::uint32_t>(symtab.size() / 16);
+    const auto first_global = static_cast<std::uint32_t>(symtab.size() / sizeof(Elf32_Sym));
     for (pending_symbol& s : globals) {
-        s.sym.name = strtab.add(s.name);
-        if (s.sym.shndx == DATA)
-            s.sym.value += data_addr;
-        append_symbol(symtab, s.sym);
+        s.sym.st_name = strtab.add(s.name);
+        if (s.sym.st_shndx == DATA)
+            s.sym.st_value = s.sym.st_value + data_addr;
+        append_record(symtab, s.sym);
     }
-    symbol_total = static_cast<std::uint32_t>(symtab.size() / 16);
+    symbol_total = static_cast<std::uint32_t>(symtab.size() / sizeof(Elf32_Sym));
+    place(w, SYMTAB, w.next_offset(),
+          {.type = SHT_SYMTAB, .link = STRTAB, .info = first_global, .addralign = ALIGNMENT,
+           .entsize = sizeof(Elf32_Sym), .name = ".symtab"},
+          symtab);
+    place(w, STRTAB, w.next_offset(), {.type = SHT_STRTAB, .addralign = 1, .name = ".strtab"}, strtab.contents());
 
-    const auto symtab_offset = static_cast<std::uint32_t>(image.size());
-    image.insert(image.end(), symtab.begin(), symtab.end());
-    const auto strtab_offset = static_cast<std::uint32_t>(image.size());
-    image.insert(image.end(), strtab.bytes.begin(), strtab.bytes.end());
-    align_to(image, 4);
-
-    const std::uint32_t contents = settings.with_contents ? SHT_PROGBITS : SHT_NOBITS;
-    std::vector<section> sections = {
-        {".text", contents, SHF_ALLOC | SHF_EXECINSTR, TEXT_BASE, text_offset, text_size, 0, 0, 4, 0},
-        {".data", contents, SHF_ALLOC | SHF_WRITE, data_addr, data_offset, data_size, 0, 0, 4, 0},
-        {".bss", SHT_NOBITS, SHF_ALLOC | SHF_WRITE, data_addr + data_size, data_offset + data_size, bss_size, 0, 0, 4, 0},
-        {".symtab", SHT_SYMTAB, 0, 0, symtab_offset, static_cast<std::uint32_t>(symtab.size()), 5, first_global, 4, 16},
-        {".strtab", SHT_STRTAB, 0, 0, strtab_offset, static_cast<std::uint32_t>(strtab.bytes.size()), 0, 0, 1, 0},
-    };
     const std::uint32_t filesz = settings.with_contents ? text_size : 0;
     const std::uint32_t datasz = settings.with_contents ? data_size : 0;
-    finish_elf(image, 2 /* ET_EXEC */, TEXT_BASE | 1, sections,
-               {{1, text_offset, TEXT_BASE, filesz, text_size, 5}, {1, data_offset, data_addr, datasz, data_size + bss_size, 6}});
-    return image;
+    w.set_program_header(0, segment(PT_LOAD, text_offset, TEXT_BASE, filesz, text_size, PF_R | PF_X));
+    w.set_program_header(1, segment(PT_LOAD, data_offset, data_addr, datasz, data_size + bss_size, PF_R | PF_W));
+    return w.finish();
 }
 
 // ---- the linked image ------------------------------------------------------------------------
+
+constexpr std::uint32_t FUNCTION_SIZE = 64;  // of each of the module's own functions
+constexpr std::uint32_t GOT_RESERVED = 3;    // entries before the first slot; the first holds _DYNAMIC
+constexpr std::uint32_t DYNAMIC_ENTRIES = 16;
+// An ARM PLT: a header of 20 bytes (left zero here: modweld does not read it), then per
+// entry add ip, pc, #0, 12; add ip, ip, #0, 20; ldr pc, [ip, #offset]!.
+constexpr std::uint32_t PLT_HEADER_SIZE = 20, PLT_ENTRY_SIZE = 12;
+constexpr std::uint32_t PLT_ADD_IP_PC = 0xe28fc600u, PLT_ADD_IP_IP = 0xe28cca00u, PLT_LDR_PC = 0xe5bcf000u;
+constexpr std::uint32_t ARM_PC_AHEAD = 8; // the pc an ARM instruction reads: its own address + 8
 
 struct slot_plan {
     std::string_view name;
@@ -444,12 +378,15 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
         std::swap(dyns[i - 1], dyns[rng.below(static_cast<std::uint32_t>(i))]);
 
     const std::uint32_t plt_entries = static_cast<std::uint32_t>(import_names.size()) + own;
-    const std::uint32_t text_size = 64 * plt_entries + 256;
+    const std::uint32_t text_size = FUNCTION_SIZE * plt_entries + 256;
     const std::uint32_t relative = imports / 2;
 
-    // File layout, addresses equal to offsets.
-    const std::uint32_t dynsym_off = 52 + 3 * 32;
-    const std::uint32_t dynsym_size = 16 * static_cast<std::uint32_t>(dyns.size() + 1);
+    // File layout, addresses equal to offsets, the sections in this order.
+    constexpr std::uint16_t DYNSYM = 1, DYNSTR = 2, REL_DYN = 3, REL_PLT = 4, PLT = 5, TEXT = 6, DYNAMIC = 7, GOT = 8,
+                            DATA = 9;
+    elf_writer w({.type = ET_DYN, .flags = ARM_FLAGS, .program_headers = 3});
+    const std::uint32_t dynsym_off = w.next_offset();
+    const std::uint32_t dynsym_size = sizeof(Elf32_Sym) * static_cast<std::uint32_t>(dyns.size() + 1);
     string_table dynstr;
     std::vector<std::uint32_t> name_of(dyns.size());
     for (std::size_t i = 0; i < dyns.size(); ++i) {
@@ -458,59 +395,53 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
                      : d.k == kind::own  ? dynstr.add("mod_export_" + std::to_string(d.which))
                                          : dynstr.add(layout.global_objects[d.which]);
     }
-    const std::uint32_t dynstr_off = dynsym_off + dynsym_size;
-    const auto dynstr_size = static_cast<std::uint32_t>(dynstr.bytes.size());
-    const std::uint32_t reldyn_off = (dynstr_off + dynstr_size + 3) & ~3u;
-    const std::uint32_t reldyn_size = 8 * (relative + 2 * data_imports);
-    const std::uint32_t relplt_off = reldyn_off + reldyn_size;
-    const std::uint32_t relplt_size = 8 * plt_entries;
-    const std::uint32_t plt_off = relplt_off + relplt_size;
-    const std::uint32_t plt_size = 20 + 12 * plt_entries;
-    const std::uint32_t text_off = plt_off + plt_size;
-    const std::uint32_t dynamic_off = text_off + text_size;
-    const std::uint32_t dynamic_size = 8 * 16;
-    const std::uint32_t got_off = dynamic_off + dynamic_size;
-    const std::uint32_t got_size = 4 * (3 + plt_entries + data_imports);
-    const std::uint32_t data_off = got_off + got_size;
-    const std::uint32_t data_size = 4 * (relative + data_imports);
-    const std::uint32_t end = data_off + data_size;
+    const std::uint32_t dynstr_off = elf_writer::offset_after(dynsym_off, dynsym_size);
+    const auto dynstr_size = static_cast<std::uint32_t>(dynstr.contents().size());
+    const std::uint32_t reldyn_off = elf_writer::offset_after(dynstr_off, dynstr_size);
+    const std::uint32_t reldyn_size = sizeof(Elf32_Rel) * (relative + 2 * data_imports);
+    const std::uint32_t relplt_off = elf_writer::offset_after(reldyn_off, reldyn_size);
+    const std::uint32_t relplt_size = sizeof(Elf32_Rel) * plt_entries;
+    const std::uint32_t plt_off = elf_writer::offset_after(relplt_off, relplt_size);
+    const std::uint32_t plt_size = PLT_HEADER_SIZE + PLT_ENTRY_SIZE * plt_entries;
+    const std::uint32_t text_off = elf_writer::offset_after(plt_off, plt_size);
+    const std::uint32_t dynamic_off = elf_writer::offset_after(text_off, text_size);
+    const std::uint32_t dynamic_size = sizeof(Elf32_Dyn) * DYNAMIC_ENTRIES;
+    const std::uint32_t got_off = elf_writer::offset_after(dynamic_off, dynamic_size);
+    const std::uint32_t got_size = WORD * (GOT_RESERVED + plt_entries + data_imports);
+    const std::uint32_t data_off = elf_writer::offset_after(got_off, got_size);
+    const std::uint32_t data_size = WORD * (relative + data_imports);
+    const std::uint32_t end = elf_writer::offset_after(data_off, data_size);
 
-    byte_vector image(end, 0);
-    // .dynsym
+    bytes dynsym(sizeof(Elf32_Sym), 0);
     std::vector<std::uint32_t> import_sym(import_names.size()), own_sym(own * 3), data_sym(data_imports);
     for (std::size_t i = 0; i < dyns.size(); ++i) {
         const auto index = static_cast<std::uint32_t>(i + 1);
         const dyn& d = dyns[i];
-        symbol s{name_of[i], 0, 0, info(STB_GLOBAL, STT_FUNC), 0};
+        Elf32_Sym s = elf32_symbol(name_of[i], 0, 0, elf32_st_info(STB_GLOBAL, STT_FUNC), SHN_UNDEF);
         if (d.k == kind::import) {
             import_sym[d.which] = index;
         } else if (d.k == kind::own) {
             own_sym[d.which] = index;
-            s.value = (text_off + 64 * d.which) | 1;
-            s.size = 64;
-            s.shndx = 6;
+            s.st_value = (text_off + FUNCTION_SIZE * d.which) | THUMB_BIT;
+            s.st_size = FUNCTION_SIZE;
+            s.st_shndx = TEXT;
         } else {
             data_sym[d.which] = index;
-            s.info = info(STB_GLOBAL, STT_OBJECT);
+            s.st_info = elf32_st_info(STB_GLOBAL, STT_OBJECT);
         }
-        byte_vector rec;
-        append_symbol(rec, s);
-        std::copy(rec.begin(), rec.end(), image.begin() + dynsym_off + 16 * index);
+        append_record(dynsym, s);
     }
-    std::copy(dynstr.bytes.begin(), dynstr.bytes.end(), image.begin() + dynstr_off);
 
     // .rel.dyn: pointers in .data to be relocated by the loader, and GOT entries for data.
-    std::uint32_t at = reldyn_off;
-    for (std::uint32_t i = 0; i < relative; ++i, at += 8) {
-        put32(image, at, data_off + 4 * i);
-        put32(image, at + 4, R_ARM_RELATIVE);
-        put32(image, data_off + 4 * i, text_off + 4 * rng.below(text_size / 4));
+    rel_builder reldyn;
+    bytes data(data_size, 0);
+    for (std::uint32_t i = 0; i < relative; ++i) {
+        reldyn.add(data_off + WORD * i, R_ARM_RELATIVE, 0);
+        put_u32(data, WORD * i, text_off + WORD * rng.below(text_size / WORD));
     }
-    for (std::uint32_t i = 0; i < data_imports; ++i, at += 16) {
-        put32(image, at, got_off + 4 * (3 + plt_entries + i));
-        put32(image, at + 4, data_sym[i] << 8 | R_ARM_GLOB_DAT);
-        put32(image, at + 8, data_off + 4 * (relative + i));
-        put32(image, at + 12, data_sym[i] << 8 | R_ARM_ABS32);
+    for (std::uint32_t i = 0; i < data_imports; ++i) {
+        reldyn.add(got_off + WORD * (GOT_RESERVED + plt_entries + i), R_ARM_GLOB_DAT, data_sym[i]);
+        reldyn.add(data_off + WORD * (relative + i), R_ARM_ABS32, data_sym[i]);
     }
 
     // .rel.plt: PLT entries in order of first use, imports and own functions mixed.
@@ -524,42 +455,68 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
     for (std::size_t i = slots.size(); i > 1; --i)
         std::swap(slots[i - 1], slots[rng.below(static_cast<std::uint32_t>(i))]);
 
-    put32(image, got_off, dynamic_off);
+    rel_builder relplt;
+    bytes got(got_size, 0), plt(plt_size, 0);
+    put_u32(got, 0, dynamic_off);
     for (std::uint32_t k = 0; k < slots.size(); ++k) {
-        const std::uint32_t slot = got_off + 4 * (3 + k);
-        put32(image, relplt_off + 8 * k, slot);
-        put32(image, relplt_off + 8 * k + 4, slots[k].symbol << 8 | R_ARM_JUMP_SLOT);
-        put32(image, slot, plt_off); // lazy binding: every slot first points at PLT[0]
-        put32(image, plt_off + 20 + 12 * k, 0xe28fc600u);
-        put32(image, plt_off + 24 + 12 * k, 0xe28cca00u);
-        put32(image, plt_off + 28 + 12 * k, 0xe5bcf000u | ((slot - (plt_off + 28 + 12 * k) - 8) & 0xfff));
+        const std::uint32_t slot = got_off + WORD * (GOT_RESERVED + k);
+        relplt.add(slot, R_ARM_JUMP_SLOT, slots[k].symbol);
+        put_u32(got, slot - got_off, plt_off); // lazy binding: every slot first points at PLT[0]
+        const std::uint32_t entry = PLT_HEADER_SIZE + PLT_ENTRY_SIZE * k;
+        const std::uint32_t load_at = plt_off + entry + 2 * WORD;
+        put_u32(plt, entry, PLT_ADD_IP_PC);
+        put_u32(plt, entry + WORD, PLT_ADD_IP_IP);
+        put_u32(plt, entry + 2 * WORD, PLT_LDR_PC | ((slot - load_at - ARM_PC_AHEAD) & 0xfff));
     }
-    fill_random(image, text_off, text_off + text_size, rng);
-    for (std::uint32_t i = 0; i < 16; ++i)
-        put32(image, dynamic_off + 8 * i, i < 15 ? i + 1 : 0);
+    const bytes text = random_bytes(text_size, rng);
+    bytes dynamic;
+    for (std::uint32_t i = 0; i < DYNAMIC_ENTRIES; ++i) {
+        Elf32_Dyn d{};
+        d.d_tag = i + 1 < DYNAMIC_ENTRIES ? i + 1 : DT_NULL; // tags with no meaning here
+        append_record(dynamic, d);
+    }
 
-    const std::vector<section> sections = {
-        {".dynsym", SHT_DYNSYM, SHF_ALLOC, dynsym_off, dynsym_off, dynsym_size, 2, 1, 4, 16},
-        {".dynstr", SHT_STRTAB, SHF_ALLOC, dynstr_off, dynstr_off, dynstr_size, 0, 0, 1, 0},
-        {".rel.dyn", SHT_REL, SHF_ALLOC, reldyn_off, reldyn_off, reldyn_size, 1, 0, 4, 8},
-        {".rel.plt", SHT_REL, SHF_ALLOC | 0x40, relplt_off, relplt_off, relplt_size, 1, 8, 4, 8},
-        {".plt", SHT_PROGBITS, SHF_ALLOC | SHF_EXECINSTR, plt_off, plt_off, plt_size, 0, 0, 4, 0},
-        {".text", SHT_PROGBITS, SHF_ALLOC | SHF_EXECINSTR, text_off, text_off, text_size, 0, 0, 4, 0},
-        {".dynamic", SHT_DYNAMIC, SHF_ALLOC | SHF_WRITE, dynamic_off, dynamic_off, dynamic_size, 2, 0, 4, 8},
-        {".got", SHT_PROGBITS, SHF_ALLOC | SHF_WRITE, got_off, got_off, got_size, 0, 0, 4, 4},
-        {".data", SHT_PROGBITS, SHF_ALLOC | SHF_WRITE, data_off, data_off, data_size, 0, 0, 4, 0},
-    };
-    finish_elf(image, 3 /* ET_DYN */, 0, sections,
-               {{1, 0, 0, dynamic_off, dynamic_off, 5}, {1, dynamic_off, dynamic_off, end - dynamic_off, end - dynamic_off, 6},
-                {2, dynamic_off, dynamic_off, dynamic_size, dynamic_size, 6}});
+    constexpr std::uint32_t A = SHF_ALLOC, AX = SHF_ALLOC | SHF_EXECINSTR, AW = SHF_ALLOC | SHF_WRITE;
+    // sh_info 1: the null symbol is the only local one.
+    place(w, DYNSYM, dynsym_off,
+          {.type = SHT_DYNSYM, .link = DYNSTR, .flags = A, .addr = dynsym_off, .info = 1, .addralign = ALIGNMENT,
+           .entsize = sizeof(Elf32_Sym), .name = ".dynsym"},
+          dynsym);
+    place(w, DYNSTR, dynstr_off,
+          {.type = SHT_STRTAB, .flags = A, .addr = dynstr_off, .addralign = 1, .name = ".dynstr"}, dynstr.contents());
+    place(w, REL_DYN, reldyn_off,
+          {.type = SHT_REL, .link = DYNSYM, .flags = A, .addr = reldyn_off, .addralign = ALIGNMENT,
+           .entsize = sizeof(Elf32_Rel), .name = ".rel.dyn"},
+          reldyn.rel);
+    place(w, REL_PLT, relplt_off,
+          {.type = SHT_REL, .link = DYNSYM, .flags = A | SHF_INFO_LINK, .addr = relplt_off, .info = GOT,
+           .addralign = ALIGNMENT, .entsize = sizeof(Elf32_Rel), .name = ".rel.plt"},
+          relplt.rel);
+    place(w, PLT, plt_off, {.type = SHT_PROGBITS, .flags = AX, .addr = plt_off, .addralign = ALIGNMENT, .name = ".plt"},
+          plt);
+    place(w, TEXT, text_off,
+          {.type = SHT_PROGBITS, .flags = AX, .addr = text_off, .addralign = ALIGNMENT, .name = ".text"}, text);
+    place(w, DYNAMIC, dynamic_off,
+          {.type = SHT_DYNAMIC, .link = DYNSTR, .flags = AW, .addr = dynamic_off, .addralign = ALIGNMENT,
+           .entsize = sizeof(Elf32_Dyn), .name = ".dynamic"},
+          dynamic);
+    place(w, GOT, got_off,
+          {.type = SHT_PROGBITS, .flags = AW, .addr = got_off, .addralign = ALIGNMENT, .entsize = WORD, .name = ".got"},
+          got);
+    place(w, DATA, data_off,
+          {.type = SHT_PROGBITS, .flags = AW, .addr = data_off, .addralign = ALIGNMENT, .name = ".data"}, data);
+    w.set_program_header(0, segment(PT_LOAD, 0, 0, dynamic_off, dynamic_off, PF_R | PF_X));
+    const std::uint32_t writable = end - dynamic_off;
+    w.set_program_header(1, segment(PT_LOAD, dynamic_off, dynamic_off, writable, writable, PF_R | PF_W));
+    w.set_program_header(2, segment(PT_DYNAMIC, dynamic_off, dynamic_off, dynamic_size, dynamic_size, PF_R | PF_W));
+    bytes image = w.finish();
 
     // The module image: the same bytes with the module magic and every import's slot set.
     out.expected_image = image;
-    const std::uint8_t magic[4] = {0x7f, 'O', 'V', 'K'};
-    std::copy(std::begin(magic), std::end(magic), out.expected_image.begin());
+    std::copy(MODULE_MAGIC.begin(), MODULE_MAGIC.end(), out.expected_image.begin());
     for (std::uint32_t k = 0; k < slots.size(); ++k) {
         if (slots[k].filled) {
-            put32(out.expected_image, got_off + 4 * (3 + k), slots[k].value);
+            put_u32(out.expected_image, got_off + WORD * (GOT_RESERVED + k), slots[k].value);
             ++out.filled_slots;
             if (settings.with_trace) {
                 char value[16];
