@@ -1,15 +1,19 @@
-// The checks of a walk over one input, shared by both stages. Each decides whether what the
-// walk needs next can be read and, when it cannot, prints the one line that says so: the
-// input ("link file: " or "linked image: "), the section, the entry, the field and the
-// numbers. The walk then passes over what the line names.
+// The checks of the stages' walks. Each decides whether what the walk needs next can be read,
+// or a slot written, and when not prints the one line that says so: for a record, the input
+// ("link file: " or "linked image: "), the section, the entry, the field and the numbers. The
+// walk then passes over what the line names.
 #pragma once
 
 #include "elf/budgets.h"
+#include "elf/core_profile.h"
 #include "elf/elf32.h"
+#include "elf/slot_layout.h"
+#include "symtab/hash_table.h"
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 // What a walk over one input carries.
 struct image_walk {
@@ -62,3 +66,47 @@ symbol_name read_symbol_name(image_walk& walk, const Elf32_Shdr& strtab, std::ui
 // The line for symbol `symbol` of section `section` whose name could not be read; none for a
 // name that was read, nor after the budget's end has been said once.
 void report_symbol_name(const image_walk& walk, const symbol_name& name, std::uint32_t section, std::uint32_t symbol);
+
+// The module stage's checks, in the order it meets them for each jump slot.
+
+// A REL section being walked, and the sections its entries lead to (whatever their types).
+struct rel_section {
+    std::uint32_t index;
+    record_table<Elf32_Rel> relocations;
+    std::uint32_t symtab_index;
+    Elf32_Shdr symtab;
+    Elf32_Shdr strtab;
+};
+
+// Relocation j's symbol, `index` of the symbol section: absent, after a line, when the
+// index is past the section's end or the record is outside the image.
+std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& rel, std::uint32_t j,
+                                     std::uint32_t index);
+
+// The lookups of one run and what they may still cost (see lookup_limit).
+struct slot_lookups {
+    std::uint64_t limit;
+    lookup_budget budget;
+    bool reported = false;
+};
+
+// The st_value of the link file's function called `name`, needed by relocation j; absent,
+// after "relocate symbol NAME failed" or (once) the line saying that the lookups cost too much.
+std::optional<std::uint32_t> look_up_value(slot_lookups& lookups, const rel_section& rel, std::uint32_t j,
+                                           std::string_view name);
+
+// Where a slot may be written: inside the image, clear of the module magic, at a place whose
+// address is its file offset, and not leading to a PLT that the target's core cannot run.
+struct slot_rules {
+    std::vector<misplaced_section> misplaced;
+    core_profile target = core_profile::unstated;
+    bool arm_plt_reported = false;
+};
+struct jump_slot {
+    std::uint32_t r_offset;
+    std::string_view name; // NUL-terminated
+    std::uint32_t value;
+};
+// True when `slot` may be written; false after the line that says why (for an ARM PLT, the
+// line comes once).
+bool slot_writable(image_view image, slot_rules& rules, const jump_slot& slot);

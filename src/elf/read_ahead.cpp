@@ -26,15 +26,15 @@ constexpr std::uint64_t HINT_NAME_SCAN = 256;
 // The bucket of relocation j's name, if it is a jump slot whose symbol and name can be read.
 std::int32_t bucket_of(const slot_hints& hints, std::uint32_t j)
 {
-    if (j >= hints.relocations.size() || symbol_table == nullptr || symbol_table->bucket_count <= 0)
+    if (j >= hints.rel.relocations.size() || symbol_table == nullptr || symbol_table->bucket_count <= 0)
         return -1;
-    const Elf32_Rel r = hints.relocations[j];
+    const Elf32_Rel r = hints.rel.relocations[j];
     if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
         return -1;
-    const std::optional<Elf32_Sym> sym = read_symbol(hints.image, hints.symtab, elf32_r_sym(r.r_info));
+    const std::optional<Elf32_Sym> sym = read_symbol(hints.image, hints.rel.symtab, elf32_r_sym(r.r_info));
     if (!sym || sym->st_value != 0)
         return -1;
-    const std::optional<std::string_view> name = read_name(hints.image, hints.strtab, sym->st_name, HINT_NAME_SCAN);
+    const std::optional<std::string_view> name = read_name(hints.image, hints.rel.strtab, sym->st_name, HINT_NAME_SCAN);
     return name ? hash_table_index(symbol_table, *name) : -1;
 }
 

@@ -3,7 +3,7 @@
 // prints; -DMODWELD_READ_AHEAD=OFF builds them as nothing, and the test suite passes either way.
 #pragma once
 
-#include "elf/elf32.h"
+#include "elf/checks.h"
 #include "symtab/hash_table.h"
 
 #include <cstdint>
@@ -24,9 +24,7 @@ void prefetch_bucket(const hash_table* table, std::int32_t index);
 constexpr std::uint32_t HINT_DISTANCE = 16, CHAIN_DISTANCE = 8, SYMBOL_DISTANCE = 4;
 struct slot_hints {
     image_view image;
-    record_table<Elf32_Rel> relocations;
-    Elf32_Shdr symtab;
-    Elf32_Shdr strtab;
+    const rel_section& rel;
     std::int32_t buckets[HINT_DISTANCE]; // of relocation k at k % HINT_DISTANCE; -1 for none
 };
 

@@ -3,7 +3,6 @@
 #include "cli/debug_flag.h"
 #include "elf/checks.h"
 #include "elf/read_ahead.h"
-#include "elf/slot_checks.h"
 
 #include <cstdio>
 
@@ -64,7 +63,7 @@ bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section
         return false;
 
     const rel_section rel{index, *relocations, section.sh_link, *symtab, *strtab};
-    slot_hints hints{m.walk.image, rel.relocations, rel.symtab, rel.strtab, {}};
+    slot_hints hints{m.walk.image, rel, {}};
     start_slot_hints(hints);
     bool filled_all = true;
     for (std::uint32_t j = 0; j < rel.relocations.size(); ++j) {
@@ -94,7 +93,7 @@ stage_result relocate_module(image_span image, core_profile target)
 
     const std::uint64_t limit = lookup_limit(image);
     module_walk m{image, *walk, {limit, {limit}}, {{}, target, false}};
-    if (!find_misplaced_sections(*walk, m.rules.misplaced)) {
+    if (!find_misplaced_sections(walk->sections, m.rules.misplaced)) {
         std::fputs("out of memory\n", stdout);
         return stage_result::failed;
     }

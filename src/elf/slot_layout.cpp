@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <new>
 
-bool find_misplaced_sections(const image_walk& walk, std::vector<misplaced_section>& found)
+bool find_misplaced_sections(const record_table<Elf32_Shdr>& sections, std::vector<misplaced_section>& found)
 {
     found.clear();
     try {
-        for (std::uint32_t i = 0; i < walk.sections.size(); ++i) {
-            const Elf32_Shdr s = walk.sections[i];
+        for (std::uint32_t i = 0; i < sections.size(); ++i) {
+            const Elf32_Shdr s = sections[i];
             if ((s.sh_flags & SHF_ALLOC) == 0 || s.sh_type == SHT_NOBITS || s.sh_size == 0 || s.sh_addr == s.sh_offset)
                 continue;
             found.push_back({s.sh_addr, std::uint64_t{s.sh_addr} + s.sh_size, i, s.sh_addr, s.sh_offset, 0});

@@ -4,7 +4,7 @@
 // the run reports success.
 #pragma once
 
-#include "elf/checks.h"
+#include "elf/elf32.h"
 
 #include <cstdint>
 #include <vector>
@@ -19,9 +19,9 @@ struct misplaced_section {
     std::uint32_t reach; // of the sections sorted up to this one, the one that ends last
 };
 
-// The misplaced sections of the image being walked, sorted for misplaced_section_at. False
-// when memory for the list cannot be had.
-bool find_misplaced_sections(const image_walk& walk, std::vector<misplaced_section>& found);
+// The misplaced sections among `sections`, sorted for misplaced_section_at. False when memory
+// for the list cannot be had.
+bool find_misplaced_sections(const record_table<Elf32_Shdr>& sections, std::vector<misplaced_section>& found);
 
 // The misplaced section whose address range holds `address`, or nullptr.
 const misplaced_section* misplaced_section_at(const std::vector<misplaced_section>& sections,
