@@ -31,7 +31,7 @@ bool contents_inside(const image_walk& walk, std::uint32_t index, const Elf32_Sh
     return false;
 }
 
-bool walkable(image_walk& walk, std::uint32_t index, const Elf32_Shdr& section)
+bool admit_section(image_walk& walk, std::uint32_t index, const Elf32_Shdr& section)
 {
     if (!contents_inside(walk, index, section))
         return false;
@@ -82,8 +82,9 @@ void report_symbol_name(const image_walk& walk, const symbol_name& name, std::ui
         return;
     case name_problem::over_budget:
         std::printf("%s: section %u symbol %u: the names read take more than %llu bytes (the file's size + "
-                    "64 MiB); no more names are read\n",
-                    walk.input, section, symbol, static_cast<unsigned long long>(walk.image.size() + NAME_ALLOWANCE));
+                    "%llu MiB); no more names are read\n",
+                    walk.input, section, symbol, static_cast<unsigned long long>(walk.image.size() + NAME_ALLOWANCE),
+                    static_cast<unsigned long long>(NAME_ALLOWANCE >> 20));
         return;
     case name_problem::no_nul:
     case name_problem::outside:
@@ -128,13 +129,13 @@ bool at_its_address(const slot_rules& rules, const jump_slot& slot)
 // What the linker left in the slot is the PLT header's address (see leads_to_arm_plt).
 bool runnable_by_target(image_view image, slot_rules& rules, const jump_slot& slot)
 {
-    const std::uint32_t linked = *read_u32(image, slot.r_offset); // inside: checked first
-    if (rules.target != core_profile::m_profile || !leads_to_arm_plt(image, linked))
+    const std::optional<std::uint32_t> linked = read_u32(image, slot.r_offset);
+    if (rules.target != core_profile::m_profile || !linked || !leads_to_arm_plt(image, *linked))
         return true;
     if (!rules.arm_plt_reported)
-        std::printf("linked image: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: "
-                    "link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n",
-                    linked);
+        std::printf("%s: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: link the "
+                    "module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n",
+                    LINKED_IMAGE, *linked);
     rules.arm_plt_reported = true;
     return false;
 }
@@ -142,12 +143,12 @@ bool runnable_by_target(image_view image, slot_rules& rules, const jump_slot& sl
 } // namespace
 
 std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& rel, std::uint32_t j,
-                                     std::uint32_t index)
+                                     std::uint32_t symbol)
 {
-    const std::optional<Elf32_Sym> sym = read_symbol(walk.image, rel.symtab, index);
+    const std::optional<Elf32_Sym> sym = read_symbol(walk.image, rel.symtab, symbol);
     if (!sym)
         std::printf("%s: section %u relocation %u: symbol %u is outside symbol section %u\n", walk.input, rel.index,
-                    j, index, rel.symtab_index);
+                    j, symbol, rel.symtab_index);
     return sym;
 }
 
@@ -162,9 +163,10 @@ std::optional<std::uint32_t> look_up_value(slot_lookups& lookups, const rel_sect
     if (!lookups.budget.exhausted) {
         std::printf("relocate symbol %s failed\n", name.data());
     } else if (!lookups.reported) {
-        std::printf("linked image: section %u relocation %u: looking names up has cost more than %llu comparisons "
-                    "(16 x the file's size + 256 Mi); no more names are looked up\n",
-                    rel.index, j, static_cast<unsigned long long>(lookups.limit));
+        std::printf("%s: section %u relocation %u: looking names up has cost more than %llu comparisons (%llu x "
+                    "the file's size + %llu Mi); no more names are looked up\n",
+                    LINKED_IMAGE, rel.index, j, static_cast<unsigned long long>(lookups.limit),
+                    static_cast<unsigned long long>(LOOKUP_FACTOR), static_cast<unsigned long long>(LOOKUP_ALLOWANCE >> 20));
         lookups.reported = true;
     }
     return std::nullopt;

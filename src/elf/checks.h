@@ -30,15 +30,16 @@ std::optional<image_walk> open_walk(image_view image, const char* input);
 // True when section `index`'s contents lie inside the image.
 bool contents_inside(const image_walk& walk, std::uint32_t index, const Elf32_Shdr& section);
 
-// True when section `index`, one of the kind the stage walks, lies inside the image and the
-// sections walked so far, this one included, are no larger than the image.
-bool walkable(image_walk& walk, std::uint32_t index, const Elf32_Shdr& section);
+// Takes section `index`, one of the kind the stage walks, into the walk: true, and its size
+// paid from the walk's budget, when it lies inside the image and the sections walked so far,
+// this one included, are no larger than the image.
+bool admit_section(image_walk& walk, std::uint32_t index, const Elf32_Shdr& section);
 
-// The records of a walkable section.
+// The records of a section taken into the walk.
 template <file_record Record>
 std::optional<record_table<Record>> walked_records(image_walk& walk, std::uint32_t index, const Elf32_Shdr& section)
 {
-    if (!walkable(walk, index, section))
+    if (!admit_section(walk, index, section))
         return std::nullopt;
     return section_records<Record>(walk.image, section);
 }
@@ -78,10 +79,13 @@ struct rel_section {
     Elf32_Shdr strtab;
 };
 
-// Relocation j's symbol, `index` of the symbol section: absent, after a line, when the
-// index is past the section's end or the record is outside the image.
+// The prefix of the module stage's own lines.
+constexpr const char* LINKED_IMAGE = "linked image";
+
+// Relocation j's symbol, number `symbol` of the symbol section: absent, after a line, when
+// that is past the section's end or the record is outside the image.
 std::optional<Elf32_Sym> slot_symbol(const image_walk& walk, const rel_section& rel, std::uint32_t j,
-                                     std::uint32_t index);
+                                     std::uint32_t symbol);
 
 // The lookups of one run and what they may still cost (see lookup_limit).
 struct slot_lookups {

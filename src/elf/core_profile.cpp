@@ -7,22 +7,6 @@
 
 namespace {
 
-constexpr std::uint8_t ATTRIBUTES_FORMAT = 'A';
-constexpr std::string_view AEABI_VENDOR = "aeabi";
-constexpr std::uint8_t TAG_FILE = 1;
-// A group of attributes of one scope; its size counts this header.
-struct attributes_group {
-    std::uint8_t tag;
-    ul32 size;
-};
-static_assert(sizeof(attributes_group) == 5);
-constexpr std::uint64_t TAG_CPU_RAW_NAME = 4, TAG_CPU_NAME = 5, TAG_CPU_ARCH = 6, TAG_CPU_ARCH_PROFILE = 7,
-                        TAG_COMPATIBILITY = 32;
-constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
-// Tag_CPU_arch values of M-profile architectures: v6-M, v6S-M, v7E-M, v8-M baseline and
-// mainline, v8.1-M mainline (v7-M says v7 and leaves the profile to Tag_CPU_arch_profile).
-constexpr std::uint64_t M_PROFILE_ARCHES[] = {11, 12, 13, 16, 17, 21};
-
 constexpr std::uint32_t ARM_PLT_HEADER_FIRST_WORD = 0xe52de004; // str lr, [sp, #-4]!
 
 // Moves `at` past the NUL-terminated string there; false when none ends before `end`.
@@ -121,5 +105,5 @@ core_profile read_core_profile(image_view image)
 
 bool leads_to_arm_plt(image_view image, std::uint32_t slot_value)
 {
-    return slot_value % 2 == 0 && read_u32(image, slot_value) == ARM_PLT_HEADER_FIRST_WORD;
+    return (slot_value & THUMB_BIT) == 0 && read_u32(image, slot_value) == ARM_PLT_HEADER_FIRST_WORD;
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 constexpr std::array<std::uint8_t, 4> ELFMAG = {0x7f, 'E', 'L', 'F'};
 constexpr std::size_t EI_NIDENT = 16, EI_CLASS = 4, EI_DATA = 5, EI_VERSION = 6;
@@ -24,6 +25,8 @@ constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1, STB_WEAK = 2;
 constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_FUNC = 2, STT_SECTION = 3, STT_FILE = 4;
 
 constexpr std::uint8_t R_ARM_ABS32 = 2, R_ARM_GLOB_DAT = 21, R_ARM_JUMP_SLOT = 22, R_ARM_RELATIVE = 23;
+// Bit 0 of an ARM function address: set for Thumb code.
+constexpr std::uint32_t THUMB_BIT = 1;
 
 // The fields in the standard's order; a field the tool does not read is declared with its
 // neighbours so that the records have their real layout.
@@ -55,6 +58,24 @@ static_assert(sizeof(Elf32_Ehdr) == 52 && offsetof(Elf32_Ehdr, e_shoff) == 32 &&
 static_assert(sizeof(Elf32_Shdr) == 40 && offsetof(Elf32_Shdr, sh_offset) == 16 && offsetof(Elf32_Shdr, sh_link) == 24);
 static_assert(sizeof(Elf32_Sym) == 16 && offsetof(Elf32_Sym, st_value) == 4 && offsetof(Elf32_Sym, st_info) == 12);
 static_assert(sizeof(Elf32_Rel) == 8 && offsetof(Elf32_Rel, r_info) == 4);
+
+// ARM build attributes (an SHT_ARM_ATTRIBUTES section): the format, then per vendor a length
+// (ul32, counting itself), the vendor's name and groups of attributes, each a tag and a number
+// (ULEB128) or a string.
+constexpr std::uint8_t ATTRIBUTES_FORMAT = 'A';
+constexpr std::string_view AEABI_VENDOR = "aeabi";
+constexpr std::uint8_t TAG_FILE = 1; // the group of the whole file's attributes
+struct attributes_group {
+    std::uint8_t tag;
+    ul32 size; // this header included
+};
+static_assert(sizeof(attributes_group) == 5);
+constexpr std::uint64_t TAG_CPU_RAW_NAME = 4, TAG_CPU_NAME = 5, TAG_CPU_ARCH = 6, TAG_CPU_ARCH_PROFILE = 7,
+                        TAG_COMPATIBILITY = 32;
+constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
+// Tag_CPU_arch values of M-profile architectures: v6-M, v6S-M, v7E-M, v8-M baseline and
+// mainline, v8.1-M mainline (v7-M says v7 and leaves the profile to Tag_CPU_arch_profile).
+constexpr std::uint64_t M_PROFILE_ARCHES[] = {11, 12, 13, 16, 17, 21};
 
 constexpr std::uint8_t elf32_st_type(std::uint8_t st_info) { return st_info & 0x0f; }
 constexpr std::uint8_t elf32_st_info(std::uint8_t bind, std::uint8_t type)

@@ -3,7 +3,8 @@
 // Multi-byte fields are little-endian in the file, read and written through little_endian<T>
 // at any alignment, on any host. Offsets come from the file and are 32-bit; bounds are
 // computed in 64 bits so that offset + size never wraps. Anything that does not lie wholly
-// inside the buffer is absent: nothing here reads or writes outside it.
+// inside the buffer is absent: nothing here reads or writes outside it. The two accessors that
+// do not check, record_table's and record_at, serve records checked once before.
 #pragma once
 
 #include <array>

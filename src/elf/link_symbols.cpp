@@ -21,9 +21,8 @@ constexpr const char* INPUT = "link file";
 constexpr std::uint32_t BATCH = 32;
 
 struct function_symbol {
-    std::uint32_t index;  // in its symbol section
-    std::uint32_t st_name;
-    symbol_name name;
+    std::uint32_t index; // in its symbol section
+    symbol_name name;    // st_name until phase 2 reads it
     std::int32_t bucket;
 };
 
@@ -48,7 +47,7 @@ void select_functions(const symbol_section& s, std::uint32_t& next, function_bat
         const Elf32_Sym sym = s.symbols[next];
         if (elf32_st_type(sym.st_info) != STT_FUNC)
             continue;
-        batch.functions[batch.count++] = {next, sym.st_name, {}, 0};
+        batch.functions[batch.count++] = {next, {std::nullopt, name_problem::none, sym.st_name}, 0};
         prefetch_image(s.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
     }
 }
@@ -58,7 +57,7 @@ void hash_names(symbol_section& s, function_batch& batch)
 {
     for (std::uint32_t k = 0; k < batch.count; ++k) {
         function_symbol& f = batch.functions[k];
-        f.name = read_symbol_name(s.walk, s.strtab, f.st_name);
+        f.name = read_symbol_name(s.walk, s.strtab, f.name.st_name);
         if (f.name.text) {
             f.bucket = hash_table_index(symbol_table, *f.name.text);
             prefetch_bucket(symbol_table, f.bucket);

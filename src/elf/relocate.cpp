@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char* INPUT = "linked image";
-
 // What the walk over the linked image carries from slot to slot.
 struct module_walk {
     image_span image;
@@ -26,15 +24,15 @@ bool fill_slot(module_walk& m, const rel_section& rel, std::uint32_t j)
     const Elf32_Rel r = rel.relocations[j];
     if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
         return true;
-    const std::uint32_t index = elf32_r_sym(r.r_info);
-    const std::optional<Elf32_Sym> sym = slot_symbol(m.walk, rel, j, index);
+    const std::uint32_t symbol = elf32_r_sym(r.r_info);
+    const std::optional<Elf32_Sym> sym = slot_symbol(m.walk, rel, j, symbol);
     if (!sym)
         return false;
     if (sym->st_value != 0) // the module's own: the slot keeps what the linker wrote
         return true;
     const symbol_name name = read_symbol_name(m.walk, rel.strtab, sym->st_name);
     if (!name.text) {
-        report_symbol_name(m.walk, name, rel.symtab_index, index);
+        report_symbol_name(m.walk, name, rel.symtab_index, symbol);
         return false;
     }
     const std::optional<std::uint32_t> value = look_up_value(m.lookups, rel, j, *name.text);
@@ -67,7 +65,9 @@ bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section
     start_slot_hints(hints);
     bool filled_all = true;
     for (std::uint32_t j = 0; j < rel.relocations.size(); ++j) {
-        hint_slots_ahead(hints, j);
+        // Hints read names too, unpaid: none once the walk may read or look up no more.
+        if (m.walk.budget.names_left > 0 && !m.lookups.budget.exhausted)
+            hint_slots_ahead(hints, j);
         if (!fill_slot(m, rel, j))
             filled_all = false;
     }
@@ -87,15 +87,16 @@ stage_result relocate_module(image_span image, core_profile target)
     // stands, so a section lying over the header reads the module magic, as the module image
     // will hold it. No slot may be written over it (see slot_writable).
     write_bytes(image, 0, MODULE_MAGIC);
-    std::optional<image_walk> walk = open_walk(image, INPUT);
+    const std::optional<image_walk> walk = open_walk(image, LINKED_IMAGE);
     if (!walk)
         return stage_result::failed;
 
     const std::uint64_t limit = lookup_limit(image);
-    module_walk m{image, *walk, {limit, {limit}}, {{}, target, false}};
-    if (!find_misplaced_sections(walk->sections, m.rules.misplaced)) {
+    module_walk m{.image = image, .walk = *walk, .lookups = {.limit = limit, .budget = {limit}}, .rules = {}};
+    m.rules.target = target;
+    if (!find_misplaced_sections(m.walk.sections, m.rules.misplaced)) {
         std::fputs("out of memory\n", stdout);
-        return stage_result::failed;
+        return stage_result::failed; // "relocation failed" follows, as for every failed stage
     }
     bool filled_all = true;
     for (std::uint32_t i = 0; i < m.walk.sections.size(); ++i) {

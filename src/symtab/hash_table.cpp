@@ -122,8 +122,15 @@ hash_table* hash_table_create(std::int32_t bucket_count)
     // 0.5 ms of faults, a tenth of the run.
     const std::size_t bucket_bytes = static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t);
     const std::size_t first_block_bytes = (block_end(0) - block_first(0)) * sizeof(std::uint32_t);
-    const bool shared = bucket_bytes <= first_block_bytes;
-    table->bucket_block = allocate_block(bucket_bytes + (shared ? first_block_bytes : 0), true);
+    // Short of memory, the buckets alone, as for a big table: the first insert then fails as
+    // it would have.
+    bool shared = bucket_bytes <= first_block_bytes;
+    if (shared)
+        table->bucket_block = allocate_block(bucket_bytes + first_block_bytes, true);
+    if (table->bucket_block.start == nullptr) {
+        shared = false;
+        table->bucket_block = allocate_block(bucket_bytes, true);
+    }
     if (table->bucket_block.start == nullptr) {
         std::free(table);
         return nullptr;
