@@ -20,8 +20,6 @@ constexpr std::uint32_t ARM_FLAGS = EF_ARM_EABI_VER5 | EF_ARM_ABI_FLOAT_SOFT;
 constexpr std::uint32_t ALIGNMENT = 4;
 // An address: a GOT entry, a pointer in .data, an ARM instruction.
 constexpr std::uint32_t WORD = sizeof(ul32);
-// Set in the address of a function in Thumb state.
-constexpr std::uint32_t THUMB_BIT = 1;
 
 // A symbol whose name is added when it is written.
 Elf32_Sym unnamed(std::uint32_t value, std::uint32_t size, std::uint8_t bind, std::uint8_t type, std::uint16_t shndx)
