@@ -8,11 +8,7 @@
  * the image store before the core starts (-device loader,...,force-raw=on); target-mcu.ld
  * places the store, the code and the data.
  *
- * Loading: check the module magic, copy every loadable segment to the same offset in
- * module memory (the module was linked so that addresses equal file offsets) and zero
- * what it reserves beyond its file bytes (.bss), add the load address to every
- * R_ARM_RELATIVE place, and call the module's function "module_main" (int (void)), found
- * by name in its dynamic symbol table.
+ * Loading is target-sim's (../module-loader.h), into a static block of module memory.
  *
  * All output goes to the emulator through semihosting, and so does the exit status: 0 when
  * module_main returned (its result is printed), 2 for an image that cannot be loaded,
@@ -21,50 +17,13 @@
 #include <stdarg.h>
 #include <stdint.h>
 
+#include "../module-loader.h"
+
 /* The calls a module can make: real, out-of-line, externally visible functions, as the
    weld reads their addresses from this program's symbol table. */
 int target_print(const char *text);
 int target_add(int a, int b);
 void *target_alloc(unsigned size);
-
-/* The ELF records the loader reads. */
-typedef unsigned int Elf32_Word;
-typedef unsigned short Elf32_Half;
-_Static_assert(sizeof(Elf32_Word) == 4 && sizeof(Elf32_Half) == 2, "ELF field sizes");
-
-typedef struct {
-    unsigned char e_ident[16];
-    Elf32_Half e_type, e_machine;
-    Elf32_Word e_version, e_entry, e_phoff, e_shoff, e_flags;
-    Elf32_Half e_ehsize, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx;
-} Elf32_Ehdr;
-
-typedef struct {
-    Elf32_Word p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
-} Elf32_Phdr;
-
-typedef struct {
-    Elf32_Word sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info, sh_addralign,
-        sh_entsize;
-} Elf32_Shdr;
-
-typedef struct {
-    Elf32_Word st_name, st_value, st_size;
-    unsigned char st_info, st_other;
-    Elf32_Half st_shndx;
-} Elf32_Sym;
-
-typedef struct {
-    Elf32_Word r_offset, r_info;
-} Elf32_Rel;
-
-enum {
-    ELFCLASS32 = 1, ELFDATA2LSB = 1, EM_ARM = 40,
-    PT_LOAD = 1,
-    SHT_DYNSYM = 11, SHT_REL = 9, SHF_ALLOC = 2,
-    SHN_UNDEF = 0, STT_FUNC = 2,
-    R_ARM_NONE = 0, R_ARM_JUMP_SLOT = 22, R_ARM_RELATIVE = 23,
-};
 
 /* Set by target-mcu.ld. */
 extern const unsigned char image_store[], image_store_end[];
@@ -198,34 +157,8 @@ __attribute__((used, noinline)) void *target_alloc(unsigned size)
     return block;
 }
 
-static void copy_bytes(void *to, const void *from, unsigned length)
-{
-    unsigned char *out = to;
-    const unsigned char *in = from;
-
-    while (length-- > 0)
-        *out++ = *in++;
-}
-
-static void zero_bytes(void *to, unsigned length)
-{
-    unsigned char *out = to;
-
-    while (length-- > 0)
-        *out++ = 0;
-}
-
-static const unsigned char MODULE_MAGIC[4] = {0x7f, 'O', 'V', 'K'};
-static const char ENTRY_NAME[] = "module_main";
-
 /* Where the module runs: as much as its segments reserve, up to this size. */
 static unsigned char module_memory[64u << 10] __attribute__((aligned(8)));
-
-/* The store holds the image and whatever follows it, so every read is bounded by the store. */
-struct image {
-    const unsigned char *bytes;
-    unsigned size;
-};
 
 __attribute__((format(printf, 1, 2))) static int reject(const char *why, ...)
 {
@@ -243,188 +176,25 @@ __attribute__((format(printf, 1, 2))) static int reject(const char *why, ...)
     return 0;
 }
 
-static int inside(unsigned limit, unsigned offset, unsigned length)
+static unsigned char *place_module(uint32_t size)
 {
-    return offset <= limit && length <= limit - offset;
-}
-
-/* Records are copied out, as image offsets need not be aligned for the record type. */
-static int read_at(const struct image *file, unsigned offset, void *record, unsigned length)
-{
-    if (!inside(file->size, offset, length))
-        return reject("record at 0x%x (0x%x bytes) lies outside the image store", offset, length);
-    copy_bytes(record, file->bytes + offset, length);
-    return 1;
-}
-
-static int read_header(const struct image *file, Elf32_Ehdr *eh)
-{
-    for (unsigned i = 0; i < sizeof MODULE_MAGIC; ++i)
-        if (file->bytes[i] != MODULE_MAGIC[i])
-            return reject("not a module image (no 7f 4f 56 4b at its start)");
-    if (!read_at(file, 0, eh, sizeof *eh))
-        return 0;
-    if (eh->e_ident[4] != ELFCLASS32 || eh->e_ident[5] != ELFDATA2LSB || eh->e_machine != EM_ARM)
-        return reject("not a 32-bit little-endian ARM module");
-    if (eh->e_phentsize != sizeof(Elf32_Phdr) || eh->e_shentsize != sizeof(Elf32_Shdr))
-        return reject("unexpected header entry sizes %u and %u", eh->e_phentsize, eh->e_shentsize);
-    return 1;
-}
-
-/*
- * Puts every loadable segment at its offset in module memory, file bytes first, then the
- * zeroes it reserves beyond them (.bss), and tells how far the module reaches there.
- * Every loadable segment must sit at its file offset.
- */
-static int load_segments(const struct image *file, const Elf32_Ehdr *eh, unsigned *size)
-{
-    *size = 0;
-    for (unsigned i = 0; i < eh->e_phnum; ++i) {
-        Elf32_Phdr ph;
-        if (!read_at(file, eh->e_phoff + i * (unsigned)sizeof ph, &ph, sizeof ph))
-            return 0;
-        if (ph.p_type != PT_LOAD)
-            continue;
-        if (ph.p_vaddr != ph.p_offset)
-            return reject("a segment's address 0x%x differs from its file offset 0x%x "
-                          "(link with -z max-page-size=1)", ph.p_vaddr, ph.p_offset);
-        if (ph.p_filesz > ph.p_memsz || !inside(file->size, ph.p_offset, ph.p_filesz))
-            return reject("the segment at 0x%x has sizes that do not fit the image store", ph.p_offset);
-        if (!inside(sizeof module_memory, ph.p_vaddr, ph.p_memsz))
-            return reject("the segment at 0x%x does not fit the %u bytes of module memory", ph.p_vaddr,
-                          (unsigned)sizeof module_memory);
-        copy_bytes(module_memory + ph.p_vaddr, file->bytes + ph.p_offset, ph.p_filesz);
-        zero_bytes(module_memory + ph.p_vaddr + ph.p_filesz, ph.p_memsz - ph.p_filesz);
-        if (ph.p_vaddr + ph.p_memsz > *size)
-            *size = ph.p_vaddr + ph.p_memsz;
-    }
-    return 1;
-}
-
-static int read_section(const struct image *file, const Elf32_Ehdr *eh, unsigned index, Elf32_Shdr *sh)
-{
-    if (index >= eh->e_shnum)
-        return reject("section %u does not exist", index);
-    return read_at(file, eh->e_shoff + index * (unsigned)sizeof *sh, sh, sizeof *sh);
-}
-
-static unsigned load_u32(const unsigned char *at)
-{
-    unsigned value;
-    copy_bytes(&value, at, sizeof value);
-    return value;
-}
-
-static void store_u32(unsigned char *at, unsigned value)
-{
-    copy_bytes(at, &value, sizeof value);
-}
-
-/*
- * Jump slots of imports were filled by the weld and are left alone. A jump slot of the
- * module's own function (a call to one of its global functions) holds what the linker
- * wrote and gets the function's loaded address. Any other import cannot be resolved here.
- */
-static int relocate_one(const struct image *file, const Elf32_Shdr *symtab, const Elf32_Rel *rel, unsigned size)
-{
-    unsigned type = rel->r_info & 0xff;
-    unsigned base = (unsigned)(uintptr_t)module_memory;
-    unsigned char *place;
-    Elf32_Sym sym;
-
-    if (type == R_ARM_NONE)
-        return 1;
-    if (!inside(size, rel->r_offset, 4))
-        return reject("relocation at 0x%x lies outside the module", rel->r_offset);
-    place = module_memory + rel->r_offset;
-    if (type == R_ARM_RELATIVE) {
-        store_u32(place, load_u32(place) + base);
-        return 1;
-    }
-    if (type != R_ARM_JUMP_SLOT)
-        return reject("relocation type %u at 0x%x: only calls into the target are resolved", type, rel->r_offset);
-    if (!read_at(file, symtab->sh_offset + (rel->r_info >> 8) * (unsigned)sizeof sym, &sym, sizeof sym))
-        return 0;
-    if (sym.st_shndx != SHN_UNDEF)
-        store_u32(place, sym.st_value + base);
-    return 1;
-}
-
-static int relocate(const struct image *file, const Elf32_Ehdr *eh, unsigned size)
-{
-    for (unsigned i = 0; i < eh->e_shnum; ++i) {
-        Elf32_Shdr sh, symtab;
-        if (!read_section(file, eh, i, &sh))
-            return 0;
-        if (sh.sh_type != SHT_REL || !(sh.sh_flags & SHF_ALLOC))
-            continue;
-        if (!read_section(file, eh, sh.sh_link, &symtab))
-            return 0;
-        for (unsigned j = 0; j < sh.sh_size / sizeof(Elf32_Rel); ++j) {
-            Elf32_Rel rel;
-            if (!read_at(file, sh.sh_offset + j * (unsigned)sizeof rel, &rel, sizeof rel) ||
-                !relocate_one(file, &symtab, &rel, size))
-                return 0;
-        }
-    }
-    return 1;
-}
-
-static int names_entry(const struct image *file, const Elf32_Shdr *strtab, unsigned name)
-{
-    if (!inside(strtab->sh_size, name, sizeof ENTRY_NAME) || !inside(file->size, strtab->sh_offset, strtab->sh_size))
-        return 0;
-    for (unsigned i = 0; i < sizeof ENTRY_NAME; ++i)
-        if (file->bytes[strtab->sh_offset + name + i] != (unsigned char)ENTRY_NAME[i])
-            return 0;
-    return 1;
-}
-
-/* The entry's st_value, Thumb bit included, or 0 when the module does not define it. */
-static unsigned find_entry(const struct image *file, const Elf32_Ehdr *eh)
-{
-    for (unsigned i = 0; i < eh->e_shnum; ++i) {
-        Elf32_Shdr sh, strtab;
-        if (!read_section(file, eh, i, &sh))
-            return 0;
-        if (sh.sh_type != SHT_DYNSYM)
-            continue;
-        if (!read_section(file, eh, sh.sh_link, &strtab))
-            return 0;
-        for (unsigned j = 0; j < sh.sh_size / sizeof(Elf32_Sym); ++j) {
-            Elf32_Sym sym;
-            if (!read_at(file, sh.sh_offset + j * (unsigned)sizeof sym, &sym, sizeof sym))
-                return 0;
-            if ((sym.st_info & 0xf) == STT_FUNC && sym.st_shndx != SHN_UNDEF && names_entry(file, &strtab, sym.st_name))
-                return sym.st_value;
-        }
-    }
-    reject("no function %s", ENTRY_NAME);
-    return 0;
+    (void)size; /* module_size has checked it against the module memory */
+    return module_memory;
 }
 
 static int load_and_run(void)
 {
-    const struct image file = {image_store, (unsigned)(image_store_end - image_store)};
-    Elf32_Ehdr eh;
-    unsigned size, entry;
+    /* The store holds the image and whatever follows it, so every read is bounded by the store. */
+    const struct image file = {image_store, (uint32_t)(image_store_end - image_store)};
+    const uintptr_t entry = load_module(&file, sizeof module_memory, place_module);
     int (*module_main)(void);
 
-    if (!read_header(&file, &eh) || !load_segments(&file, &eh, &size))
-        return EXIT_REFUSED;
-    entry = find_entry(&file, &eh);
     if (entry == 0)
-        return EXIT_REFUSED;
-    if (!inside(size, entry & ~1u, 4)) {
-        reject("%s at 0x%x lies outside the module", ENTRY_NAME, entry);
-        return EXIT_REFUSED;
-    }
-    if (!relocate(&file, &eh, size))
         return EXIT_REFUSED;
     /* The module's code was written as data: complete the writes before fetching it. */
     __asm__ volatile("dsb\n\tisb" ::: "memory");
 
-    module_main = (int (*)(void))((uintptr_t)module_memory + entry);
+    module_main = (int (*)(void))entry;
     say("module_main returned %d", module_main());
     return EXIT_LOADED;
 }
