@@ -98,16 +98,10 @@ HANDLE open_inheritable(const wchar_t* path, DWORD access, DWORD disposition)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
-           const fs::path& out_path, const fs::path& err_path)
+// Starts the tool with its streams in the given files; on failure returns false with the error.
+bool start_process(PROCESS_INFORMATION& process, std::wstring command_line, const fs::path& cwd,
+                   const run_options& options, const fs::path& out_path, const fs::path& err_path, DWORD& error)
 {
-    if (options.umask)
-        ADD_FAILURE() << "a umask cannot be given to a Windows process";
-    const fs::path exe = modweld_path();
-    std::wstring command_line = quote_argument(exe.wstring());
-    for (const std::string& a : args)
-        command_line += L' ' + quote_argument(widen(a));
-
     const HANDLE in = open_inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
     const HANDLE out = open_inheritable(out_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
     const HANDLE err = options.merge_streams ? out : open_inheritable(err_path.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
@@ -117,16 +111,38 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
     startup.hStdInput = in;
     startup.hStdOutput = out;
     startup.hStdError = err;
-    PROCESS_INFORMATION process{};
     const bool opened = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE;
-    const bool started = opened && CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                                  nullptr, cwd.c_str(), &startup, &process);
-    const DWORD error = GetLastError();
+    const bool started = opened && CreateProcessW(modweld_path().c_str(), command_line.data(), nullptr, nullptr,
+                                                  TRUE, 0, nullptr, cwd.c_str(), &startup, &process);
+    error = GetLastError();
     for (const HANDLE h : {in, out, options.merge_streams ? INVALID_HANDLE_VALUE : err})
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);
+    return started;
+}
+
+void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
+           const fs::path& out_path, const fs::path& err_path)
+{
+    if (options.umask)
+        ADD_FAILURE() << "a umask cannot be given to a Windows process";
+    std::wstring command_line = quote_argument(modweld_path().wstring());
+    for (const std::string& a : args)
+        command_line += L' ' + quote_argument(widen(a));
+
+    // Under Wine a new process now and then dies while Wine itself starts it, before the
+    // program's first instruction, and CreateProcessW says ERROR_INTERNAL_ERROR. The tool never
+    // ran, so that start is tried again; any other failure, or a run that started, is the result.
+    PROCESS_INFORMATION process{};
+    DWORD error = 0;
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        started = start_process(process, command_line, cwd, options, out_path, err_path, error);
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+    }
     if (!started) {
-        ADD_FAILURE() << "cannot run " << exe.string() << ": error " << error;
+        ADD_FAILURE() << "cannot run " << modweld_path().string() << ": error " << error;
         return;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
