@@ -35,7 +35,7 @@ namespace {
 void collect_slots(image_view image, std::vector<std::uint32_t>& slots)
 {
     const std::optional<Elf32_Ehdr> ehdr = read_record<Elf32_Ehdr>(image, 0);
-    const auto sections = ehdr ? record_table<Elf32_Shdr>::at(image, ehdr->e_shoff, ehdr->e_shnum) : std::nullopt;
+    const auto sections = ehdr ? section_table(image, *ehdr) : std::nullopt;
     for (std::uint32_t i = 0; sections && i < sections->size(); ++i) {
         const Elf32_Shdr rel = (*sections)[i];
         const auto relocations = rel.sh_type == SHT_REL ? section_records<Elf32_Rel>(image, rel) : std::nullopt;

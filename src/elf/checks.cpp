@@ -129,8 +129,10 @@ bool at_its_address(const slot_rules& rules, const jump_slot& slot)
 // What the linker left in the slot is the PLT header's address (see leads_to_arm_plt).
 bool runnable_by_target(image_view image, slot_rules& rules, const jump_slot& slot)
 {
+    if (rules.target != core_profile::m_profile)
+        return true;
     const std::optional<std::uint32_t> linked = read_u32(image, slot.r_offset);
-    if (rules.target != core_profile::m_profile || !linked || !leads_to_arm_plt(image, *linked))
+    if (!linked || !leads_to_arm_plt(image, *linked))
         return true;
     if (!rules.arm_plt_reported)
         std::printf("%s: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: link the "

@@ -1,6 +1,7 @@
 #include "elf/read_ahead.h"
 
 #include "elf/link_symbols.h"
+#include "platform/prefetch.h"
 
 namespace {
 
@@ -9,15 +10,6 @@ constexpr bool HINTS = true;
 #else
 constexpr bool HINTS = false;
 #endif
-
-void prefetch(const void* address)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
 
 // A hint reads a name only this far: a crafted name without a NUL must not cost a scan of the
 // file for every relocation.

@@ -1,5 +1,6 @@
 #include "symtab/hash_table.h"
 
+#include "platform/prefetch.h"
 #include "symtab/bucket_index.h"
 
 #include <bit>
@@ -49,17 +50,6 @@ const void* value_at(const std::uint32_t* entry)
     const void* value = nullptr;
     std::memcpy(&value, entry + VALUE_WORD, sizeof value);
     return value;
-}
-
-// A hint that the cache line at `address` is wanted soon.
-template <bool for_write>
-void prefetch(const void* address)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(address, for_write ? 1 : 0);
-#else
-    (void)address;
-#endif
 }
 
 // The newest entry of bucket `index`'s chain, or nullptr for an empty chain.
