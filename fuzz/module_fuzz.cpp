@@ -1,5 +1,5 @@
 // The module stage on arbitrary bytes, against the functions of a fixed real link file, for
-// a target of unstated core and for an M-profile one.
+// targets of every kind of core and float convention.
 #include "fuzz_support.h"
 
 #include "cli/debug_flag.h"
@@ -18,7 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     debug_flag = 1;
     const bytes before(data, data + size);
-    for (const core_profile target : {core_profile::unstated, core_profile::m_profile}) {
+    const build_attributes targets[] = {
+        {},
+        {target_core::thumb2_m, float_args::core_registers},
+        {target_core::armv6_m, float_args::vfp_registers},
+        {target_core::armv8_m_baseline, float_args::core_registers},
+    };
+    for (const build_attributes& target : targets) {
         bytes after = before;
         const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
         check_module_stage(before, after, result);

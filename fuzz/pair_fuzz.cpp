@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const stage_result collected = collect_link_symbols(image_view{link.data(), link.size()});
     if (collected == stage_result::out_of_memory)
         return 0;
-    const core_profile target = read_core_profile(image_view{link.data(), link.size()});
+    const build_attributes target = read_build_attributes(image_view{link.data(), link.size()});
     bytes after = before;
     const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
     check_module_stage(before, after, result);

@@ -1,4 +1,4 @@
-#include "elf/core_profile.h"
+#include "elf/build_attributes.h"
 #include "elf/elf32.h"
 #include "elf/link_symbols.h"
 
@@ -198,42 +198,60 @@ bytes attributes(const std::string& vendor, std::uint8_t scope, const bytes& tag
     return s;
 }
 
-TEST(CoreProfile, ReadFromTheFileAttributesOfTheAeabiVendor)
+TEST(BuildAttributes, ReadFromTheFileAttributesOfTheAeabiVendor)
 {
+    using enum target_core;
+    using enum float_args;
     struct row {
         const char* what;
         bytes section;
-        core_profile expected;
+        target_core core;
+        float_args floats;
     };
     const row rows[] = {
         {"gcc -mcpu=cortex-m3: a CPU name, then v7 and 'M'",
-         attributes("aeabi", 1, {5, '7', '-', 'M', 0, 6, 10, 7, 'M', 9, 2}), core_profile::m_profile},
-        {"v7 and 'A'", attributes("aeabi", 1, {6, 10, 7, 'A'}), core_profile::unstated},
-        {"v8-M mainline without a profile", attributes("aeabi", 1, {6, 17}), core_profile::m_profile},
+         attributes("aeabi", 1, {5, '7', '-', 'M', 0, 6, 10, 7, 'M', 9, 2}), thumb2_m, core_registers},
+        {"v7 and 'A'", attributes("aeabi", 1, {6, 10, 7, 'A'}), any, core_registers},
+        {"v8-M mainline without a profile", attributes("aeabi", 1, {6, 17}), thumb2_m, core_registers},
         {"v6-M after Tag_compatibility's number and string", attributes("aeabi", 1, {32, 1, 'x', 0, 6, 11}),
-         core_profile::m_profile},
+         armv6_m, core_registers},
+        {"v6S-M", attributes("aeabi", 1, {6, 12, 7, 'M'}), armv6s_m, core_registers},
+        {"v8-M baseline, VFP registers", attributes("aeabi", 1, {6, 16, 7, 'M', 28, 1}), armv8_m_baseline,
+         vfp_registers},
+        {"v7E-M, VFP arguments said to be the base AAPCS", attributes("aeabi", 1, {6, 13, 28, 0}), thumb2_m,
+         core_registers},
+        {"toolchain-specific float arguments", attributes("aeabi", 1, {28, 2}), any, unstated},
+        {"float arguments compatible with both", attributes("aeabi", 1, {28, 3}), any, unstated},
         {"'M' after a string of an odd tag above 32 and a number of an even one",
-         attributes("aeabi", 1, {67, '2', 0, 68, 0x81, 0x01, 7, 'M'}), core_profile::m_profile},
-        {"'M' for one section only", attributes("aeabi", 2, {7, 'M'}), core_profile::unstated},
-        {"'M' from another vendor", attributes("gnu", 1, {7, 'M'}), core_profile::unstated},
-        {"a format other than 'A'", bytes{'B'}, core_profile::unstated},
+         attributes("aeabi", 1, {67, '2', 0, 68, 0x81, 0x01, 7, 'M'}), thumb2_m, core_registers},
+        {"VFP registers, then a number cut short", attributes("aeabi", 1, {28, 1, 6, 0x80}), any, vfp_registers},
+        {"'M', then a tag cut short: no float arguments stated", attributes("aeabi", 1, {7, 'M', 0x80}), thumb2_m,
+         unstated},
+        {"'M' for one section only", attributes("aeabi", 2, {7, 'M'}), any, unstated},
+        {"'M' from another vendor", attributes("gnu", 1, {7, 'M'}), any, unstated},
+        {"a format other than 'A'", bytes{'B'}, any, unstated},
     };
     for (const row& r : rows) {
         elf_writer w;
         w.add_section(SHT_ARM_ATTRIBUTES, r.section);
         const bytes image = w.finish();
-        EXPECT_EQ(read_core_profile(view(image)), r.expected) << r.what;
+        const build_attributes read = read_build_attributes(view(image));
+        EXPECT_EQ(read.core, r.core) << r.what;
+        EXPECT_EQ(read.floats, r.floats) << r.what;
     }
 }
 
-TEST(CoreProfile, AnArmPltHeaderIsEvenAndStartsWithStrLr)
+TEST(BuildAttributes, APltHeaderIsKnownByItsFirstWord)
 {
-    bytes b(16, 0);
-    put_u32(b, 8, 0xe52de004);
-    EXPECT_TRUE(leads_to_arm_plt(view(b), 8));
-    EXPECT_FALSE(leads_to_arm_plt(view(b), 9));  // a Thumb address
-    EXPECT_FALSE(leads_to_arm_plt(view(b), 4));  // other code
-    EXPECT_FALSE(leads_to_arm_plt(view(b), 14)); // the word would run past the end
+    bytes b(24, 0);
+    put_u32(b, 8, 0xe52de004);  // str lr, [sp, #-4]!
+    put_u32(b, 16, 0xf8dfb500); // push {lr}; ldr.w lr, [pc, #N]
+    EXPECT_EQ(plt_code_at(view(b), 8), plt_code::arm);
+    EXPECT_EQ(plt_code_at(view(b), 9), plt_code::unknown);  // a Thumb address of ARM code
+    EXPECT_EQ(plt_code_at(view(b), 16), plt_code::thumb2); // as ld.lld leaves it
+    EXPECT_EQ(plt_code_at(view(b), 17), plt_code::thumb2); // as GNU ld leaves it
+    EXPECT_EQ(plt_code_at(view(b), 4), plt_code::unknown);  // other code
+    EXPECT_EQ(plt_code_at(view(b), 22), plt_code::unknown); // the word would run past the end
 }
 
 } // namespace

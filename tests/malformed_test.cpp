@@ -57,14 +57,25 @@ const std::string REFUSED = "linked image: the PLT at 0x2c0 is ARM code, which t
                             "cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or "
                             "later\nrelocation failed\n";
 
+// The line for a core that runs neither PLT, against module.so's ARM PLT.
+std::string THUMB1_REFUSED(const std::string& core)
+{
+    return "linked image: the PLT at 0x2c0 is ARM code, which the link file's " + core +
+           " core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the "
+           "target through function pointers it hands the module\n" + FAILED;
+}
+
 // The numbers are those of the committed pair (readelf -hSW, -sW, -rW, -x .ARM.attributes):
 //   target.elf, 1140 (0x474) bytes: e_shoff 0x30c, e_shnum 9; section 5 .ARM.attributes at
-//     0x183, size 0x36 (Tag_CPU_arch 0x0a at 0x19a, Tag_CPU_arch_profile 'A' at 0x19c);
+//     0x183, size 0x36 (Tag_CPU_arch 0x0a at 0x19a, Tag_CPU_arch_profile 'A' at 0x19c,
+//     Tag_ARM_ISA_use 1 at 0x19d);
 //     6 .symtab at 0x1bc, size 0xb0, sh_link 8; 8 .strtab at 0x2b7, size 0x52. Symbols 5 to 9
 //     are the functions sys_write, sys_add, sys_twice, sys_thumb and _start.
 //   module.so, 2284 (0x8ec) bytes: e_shoff 0x644, e_shnum 17; section 1 .dynsym at 0x154,
 //     size 0x60, sh_link 4; 4 .dynstr at 0x208, size 0x34; 6 .rel.plt at 0x24c, size 0x20,
-//     sh_link 1, its four jump slots at 0x384 to 0x390 for dynsym symbols 1 to 4; .plt at 0x2c0.
+//     sh_link 1, its four jump slots at 0x384 to 0x390 for dynsym symbols 1 to 4; .plt at 0x2c0;
+//     section 13 .ARM.attributes at 0x3cb, size 0x3a (Tag_ARM_ISA_use 1 at 0x3e5). Neither
+//     file says Tag_ABI_VFP_args: both pass floats in core registers.
 // tests/hostile/build.sh regenerates the pair; a new one needs these numbers read again.
 const field_case CASES[] = {
     // The section header table and the walked section: .symtab of the link file, whose
@@ -252,6 +263,30 @@ const field_case CASES[] = {
      {byte(0x19c, 'M'), word(0x18f, 0)}, OK, 0},
     {"link file: build attributes with a number running to the section's end", which::link_file,
      {fill(0x193, 0x1b9, 0x80)}, OK, 0},
+    // Cores that run no PLT a linker writes, and the float convention (Tag_ABI_VFP_args, 28,
+    // written over Tag_ARM_ISA_use).
+    {"link file: build attributes naming ARMv6-M", which::link_file, {byte(0x19a, 11)},
+     THUMB1_REFUSED("ARMv6-M")},
+    {"link file: build attributes naming ARMv6S-M", which::link_file, {byte(0x19a, 12)},
+     THUMB1_REFUSED("ARMv6S-M")},
+    {"link file: build attributes naming ARMv8-M baseline", which::link_file, {byte(0x19a, 16), byte(0x19c, 'M')},
+     THUMB1_REFUSED("ARMv8-M baseline")},
+    {"link file: floats in VFP registers", which::link_file, {byte(0x19d, 28)},
+     "linked image: the module passes floating-point arguments in core registers (-mfloat-abi=soft or softfp), "
+     "the link file's target in VFP registers (-mfloat-abi=hard): build the module with the target's "
+     "-mfloat-abi\n" + FAILED},
+    {"linked image: floats in VFP registers", which::linked_image, {byte(0x3e5, 28)},
+     "linked image: the module passes floating-point arguments in VFP registers (-mfloat-abi=hard), the link "
+     "file's target in core registers (-mfloat-abi=soft or softfp): build the module with the target's "
+     "-mfloat-abi\n" + FAILED},
+    {"linked image: floats in VFP registers in attributes cut before their end", which::linked_image,
+     {byte(0x3e5, 28), field(13, &Elf32_Shdr::sh_size, 0x20)}, OK, 0},
+    {"link file: floats in toolchain-specific registers", which::link_file, {byte(0x19d, 28), byte(0x19e, 2)}, OK,
+     0},
+    {"link file: floats compatible with both conventions", which::link_file, {byte(0x19d, 28), byte(0x19e, 3)},
+     OK, 0},
+    {"link file: floats in VFP registers with sh_offset past the end", which::link_file,
+     {byte(0x19d, 28), field(5, &Elf32_Shdr::sh_offset, 1140)}, OK, 0},
 
     // Sections over the header or over each other; section 7 (target.elf's .shstrtab, module.so's
     // .rodata) is the spare, moved to address 0 where it is allocated: only the overlap is wrong.

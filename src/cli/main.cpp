@@ -2,7 +2,7 @@
 // and writes the module image.
 #include "cli/file_io.h"
 #include "cli/options.h"
-#include "elf/core_profile.h"
+#include "elf/build_attributes.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
 
@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     // goes on with the functions it gave, and fails only when a slot then finds none.
     if (collect_link_symbols(link_file.view()) == stage_result::out_of_memory)
         return 1;
-    const core_profile target = read_core_profile(link_file.view());
+    const build_attributes target = read_build_attributes(link_file.view());
 
     image_buffer linked_image;
     if (!load_input(settings.image_path, linked_image))

@@ -126,20 +126,49 @@ bool at_its_address(const slot_rules& rules, const jump_slot& slot)
     return false;
 }
 
-// What the linker left in the slot is the PLT header's address (see leads_to_arm_plt).
+// Which PLTs a core runs: one with Thumb-2 and no ARM state, a Thumb-2 PLT; one of the Thumb-1
+// kind, none that a linker writes (GNU ld refuses to write one, ld.lld writes ARM or Thumb-2).
+bool core_runs(target_core core, plt_code plt)
+{
+    switch (core) {
+    case target_core::any:
+        return true;
+    case target_core::thumb2_m:
+        return plt != plt_code::arm;
+    default:
+        return plt == plt_code::unknown;
+    }
+}
+
+// What the linker left in the slot is the PLT header's address (see plt_code_at).
 bool runnable_by_target(image_view image, slot_rules& rules, const jump_slot& slot)
 {
-    if (rules.target != core_profile::m_profile)
+    if (rules.core == target_core::any)
         return true;
     const std::optional<std::uint32_t> linked = read_u32(image, slot.r_offset);
-    if (!linked || !leads_to_arm_plt(image, *linked))
+    const plt_code plt = linked ? plt_code_at(image, *linked) : plt_code::unknown;
+    if (core_runs(rules.core, plt))
         return true;
-    if (!rules.arm_plt_reported)
+    const std::uint32_t header = *linked & ~THUMB_BIT;
+    if (rules.plt_reported)
+        return false;
+    rules.plt_reported = true;
+    if (rules.core == target_core::thumb2_m)
         std::printf("%s: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: link the "
                     "module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n",
-                    LINKED_IMAGE, *linked);
-    rules.arm_plt_reported = true;
+                    LINKED_IMAGE, header);
+    else
+        std::printf("%s: the PLT at 0x%x is %s code, which the link file's %s core cannot run (no linker writes a "
+                    "PLT it can): build the module without jump slots, reaching the target through function "
+                    "pointers it hands the module\n",
+                    LINKED_IMAGE, header, plt == plt_code::arm ? "ARM" : "Thumb-2", core_name(rules.core));
     return false;
+}
+
+const char* float_args_name(float_args args)
+{
+    return args == float_args::vfp_registers ? "VFP registers (-mfloat-abi=hard)"
+                                             : "core registers (-mfloat-abi=soft or softfp)";
 }
 
 } // namespace
@@ -178,4 +207,15 @@ bool slot_writable(image_view image, slot_rules& rules, const jump_slot& slot)
 {
     return inside_image(image, slot) && clear_of_magic(slot) && at_its_address(rules, slot) &&
            runnable_by_target(image, rules, slot);
+}
+
+bool float_args_agree(const build_attributes& target, const build_attributes& module)
+{
+    if (target.floats == float_args::unstated || module.floats == float_args::unstated ||
+        target.floats == module.floats)
+        return true;
+    std::printf("%s: the module passes floating-point arguments in %s, the link file's target in %s: build the "
+                "module with the target's -mfloat-abi\n",
+                LINKED_IMAGE, float_args_name(module.floats), float_args_name(target.floats));
+    return false;
 }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "elf/budgets.h"
-#include "elf/core_profile.h"
+#include "elf/build_attributes.h"
 #include "elf/elf32.h"
 #include "elf/slot_layout.h"
 #include "symtab/hash_table.h"
@@ -103,14 +103,18 @@ std::optional<std::uint32_t> look_up_value(slot_lookups& lookups, const rel_sect
 // address is its file offset, and not leading to a PLT that the target's core cannot run.
 struct slot_rules {
     std::vector<misplaced_section> misplaced;
-    core_profile target = core_profile::unstated;
-    bool arm_plt_reported = false;
+    target_core core = target_core::any;
+    bool plt_reported = false;
 };
 struct jump_slot {
     std::uint32_t r_offset;
     std::string_view name; // NUL-terminated
     std::uint32_t value;
 };
-// True when `slot` may be written; false after the line that says why (for an ARM PLT, the
-// line comes once).
+// True when `slot` may be written; false after the line that says why (for a PLT the core
+// cannot run, the line comes once).
 bool slot_writable(image_view image, slot_rules& rules, const jump_slot& slot);
+
+// True unless the module and the target pass floating-point arguments in different registers
+// (both files must state it); false after the line that says so.
+bool float_args_agree(const build_attributes& target, const build_attributes& module);

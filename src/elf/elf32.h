@@ -71,11 +71,19 @@ struct attributes_group {
 };
 static_assert(sizeof(attributes_group) == 5);
 constexpr std::uint64_t TAG_CPU_RAW_NAME = 4, TAG_CPU_NAME = 5, TAG_CPU_ARCH = 6, TAG_CPU_ARCH_PROFILE = 7,
-                        TAG_COMPATIBILITY = 32;
+                        TAG_ABI_VFP_ARGS = 28, TAG_COMPATIBILITY = 32;
+// Tag_CPU_arch values of M-profile architectures (v7-M says v7, 10, and leaves the profile to
+// Tag_CPU_arch_profile).
+constexpr std::uint64_t CPU_ARCH_V6_M = 11, CPU_ARCH_V6S_M = 12, CPU_ARCH_V7E_M = 13, CPU_ARCH_V8_M_BASE = 16,
+                        CPU_ARCH_V8_M_MAIN = 17, CPU_ARCH_V8_1_M_MAIN = 21;
 constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
-// Tag_CPU_arch values of M-profile architectures: v6-M, v6S-M, v7E-M, v8-M baseline and
-// mainline, v8.1-M mainline (v7-M says v7 and leaves the profile to Tag_CPU_arch_profile).
-constexpr std::uint64_t M_PROFILE_ARCHES[] = {11, 12, 13, 16, 17, 21};
+// Tag_ABI_VFP_args: where floating-point arguments and results are passed.
+constexpr std::uint64_t VFP_ARGS_BASE = 0, VFP_ARGS_VFP = 1, VFP_ARGS_TOOLCHAIN = 2, VFP_ARGS_COMPATIBLE = 3;
+
+// The first word of a PLT header, where the linker points every jump slot for lazy binding:
+// ARM state, and Thumb-2 as both linkers write it for M-profile cores.
+constexpr std::uint32_t ARM_PLT_HEADER_FIRST_WORD = 0xe52de004;    // str lr, [sp, #-4]!
+constexpr std::uint32_t THUMB2_PLT_HEADER_FIRST_WORD = 0xf8dfb500; // push {lr}; ldr.w lr, [pc, #N]
 
 constexpr std::uint8_t elf32_st_type(std::uint8_t st_info) { return st_info & 0x0f; }
 constexpr std::uint8_t elf32_st_info(std::uint8_t bind, std::uint8_t type)

@@ -76,7 +76,7 @@ bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section
 
 } // namespace
 
-stage_result relocate_module(image_span image, core_profile target)
+stage_result relocate_module(image_span image, const build_attributes& target)
 {
     if (!check_elf_header(image)) {
         std::fputs("check ELF header error\n", stdout);
@@ -93,12 +93,13 @@ stage_result relocate_module(image_span image, core_profile target)
 
     const std::uint64_t limit = lookup_limit(image);
     module_walk m{.image = image, .walk = *walk, .lookups = {.limit = limit, .budget = {limit}}, .rules = {}};
-    m.rules.target = target;
+    m.rules.core = target.core;
     if (!find_misplaced_sections(m.walk.sections, m.rules.misplaced)) {
         std::fputs("out of memory\n", stdout);
         return stage_result::failed; // "relocation failed" follows, as for every failed stage
     }
-    bool filled_all = true;
+    // A whole-module refusal; the slots are still walked, so that every problem is said.
+    bool filled_all = float_args_agree(target, read_build_attributes(image, m.walk.sections));
     for (std::uint32_t i = 0; i < m.walk.sections.size(); ++i) {
         const Elf32_Shdr section = m.walk.sections[i];
         if (section.sh_type == SHT_REL && !fill_section(m, i, section))
