@@ -1,8 +1,6 @@
 #include "fuzz_support.h"
 
 #include "elf/elf32.h"
-#include "elf/link_symbols.h"
-#include "elf/relocate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,13 +10,6 @@ void silence_stdout()
 {
     if (std::freopen("/dev/null", "w", stdout) == nullptr)
         std::abort();
-}
-
-void reset_symbol_table()
-{
-    if (symbol_table != nullptr)
-        hash_table_destroy(symbol_table);
-    symbol_table = nullptr;
 }
 
 void require(bool condition, const char* what)

@@ -1,5 +1,5 @@
-// What the fuzz targets share: quiet output, a fresh symbol table per input, and the
-// checks of what must hold after the module stage whatever the input was.
+// What the fuzz targets share: quiet output and the checks of what must hold after the
+// module stage whatever the input was.
 #pragma once
 
 #include "fuzz_input.h"
@@ -12,9 +12,6 @@
 
 // Sends standard output to the null device: the stages print a line per problem.
 void silence_stdout();
-
-// Destroys the table the last input left.
-void reset_symbol_table();
 
 // Ends the process with a message on standard error when `condition` is false, so that
 // the fuzzer records the input as a finding.

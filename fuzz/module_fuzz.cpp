@@ -2,21 +2,24 @@
 // targets of every kind of core and float convention.
 #include "fuzz_support.h"
 
-#include "cli/debug_flag.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
+
+namespace {
+hash_table* functions = nullptr; // the embedded link file's, for every input
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     silence_stdout();
-    const stage_result result = collect_link_symbols(image_view{EMBEDDED_LINK_FILE, EMBEDDED_LINK_FILE_SIZE});
-    require(result == stage_result::ok && symbol_table != nullptr, "the embedded link file gives a table");
+    const stage_result result =
+        collect_link_symbols(image_view{EMBEDDED_LINK_FILE, EMBEDDED_LINK_FILE_SIZE}, functions, false);
+    require(result == stage_result::ok && functions != nullptr, "the embedded link file gives a table");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    debug_flag = 1;
     const bytes before(data, data + size);
     const build_attributes targets[] = {
         {},
@@ -26,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (const build_attributes& target : targets) {
         bytes after = before;
-        const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
+        const stage_result result = relocate_module(image_span{after.data(), after.size()}, {functions, target, true});
         check_module_stage(before, after, result);
     }
     return 0;

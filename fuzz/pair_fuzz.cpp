@@ -3,7 +3,6 @@
 #include "fuzz_input.h"
 #include "fuzz_support.h"
 
-#include "cli/debug_flag.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
 
@@ -21,15 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bytes& link = input->link;
     const bytes& before = input->image;
 
-    reset_symbol_table();
-    debug_flag = 1;
-    const stage_result collected = collect_link_symbols(image_view{link.data(), link.size()});
-    if (collected == stage_result::out_of_memory)
-        return 0;
-    const build_attributes target = read_build_attributes(image_view{link.data(), link.size()});
-    bytes after = before;
-    const stage_result result = relocate_module(image_span{after.data(), after.size()}, target);
-    check_module_stage(before, after, result);
-    reset_symbol_table();
+    hash_table* table = nullptr;
+    const stage_result collected = collect_link_symbols(image_view{link.data(), link.size()}, table, true);
+    if (collected != stage_result::out_of_memory) {
+        const build_attributes target = read_build_attributes(image_view{link.data(), link.size()});
+        bytes after = before;
+        const stage_result result = relocate_module(image_span{after.data(), after.size()}, {table, target, true});
+        check_module_stage(before, after, result);
+    }
+    if (table != nullptr)
+        hash_table_destroy(table);
     return 0;
 }

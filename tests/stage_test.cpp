@@ -1,5 +1,4 @@
 // The two stages called in-process on images from the test writer.
-#include "cli/debug_flag.h"
 #include "elf/elf32.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
@@ -23,19 +22,18 @@ namespace {
 
 class stage_test : public ::testing::Test {
 protected:
-    void SetUp() override
+    void TearDown() override
     {
-        symbol_table = nullptr; // tables of earlier tests are left to the process's end
-        debug_flag = 0;
+        if (table_ != nullptr)
+            hash_table_destroy(table_);
     }
-    void TearDown() override { debug_flag = 0; }
 
     // Runs the link-file stage on `image`; returns what it printed.
     std::string collect(const bytes& image, stage_result expected_result)
     {
         link_ = image;
         ::testing::internal::CaptureStdout();
-        const stage_result result = collect_link_symbols(image_view{link_.data(), link_.size()});
+        const stage_result result = collect_link_symbols(image_view{link_.data(), link_.size()}, table_, trace_);
         std::string out = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(result, expected_result) << out;
         return out;
@@ -43,13 +41,15 @@ protected:
 
     std::optional<std::uint32_t> value_of(const char* name) const
     {
-        const void* found = hash_table_lookup(symbol_table, name);
+        const void* found = hash_table_lookup(table_, name);
         if (found == nullptr)
             return std::nullopt;
         return referenced_st_value(found);
     }
 
-    bytes link_; // must outlive symbol_table's entries
+    bytes link_;               // must outlive the table's entries
+    hash_table* table_ = nullptr; // the stage's table
+    bool trace_ = false;          // -D
 };
 
 TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
@@ -65,7 +65,7 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
     syms.push_back({"untyped", 0x500, elf32_st_info(STB_GLOBAL, STT_NOTYPE)});
     // st_info's upper bits are the binding: only the low four bits say "function".
     syms.push_back({"k_odd", 0x600, 0xf2});
-    debug_flag = 1;
+    trace_ = true;
     EXPECT_EQ(collect(make_link_file(syms), stage_result::ok), "hash_table_insert symbol k_print \n"
                                                        "hash_table_insert symbol k_local \n"
                                                        "hash_table_insert symbol k_weak \n"
@@ -74,9 +74,9 @@ TEST_F(stage_test, OnlyFunctionsAreEnteredInSymbolTableOrder)
     EXPECT_EQ(value_of("k_weak"), 0u);
     EXPECT_FALSE(value_of("data_3"));
     EXPECT_FALSE(value_of("untyped"));
-    ASSERT_NE(symbol_table, nullptr);
+    ASSERT_NE(table_, nullptr);
     // Twice as many buckets as entries, the null entry counted.
-    EXPECT_EQ(symbol_table->bucket_count, 2 * (static_cast<int>(syms.size()) + 1));
+    EXPECT_EQ(table_->bucket_count, 2 * (static_cast<int>(syms.size()) + 1));
 }
 
 TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
@@ -88,7 +88,7 @@ TEST_F(stage_test, ImageWithoutSymbolTableGivesNoTable)
     s.add_raw(1, 0x100, elf32_st_info(STB_GLOBAL, STT_FUNC));
     w.add_section(SHT_DYNSYM, s.symtab, dynstr);
     EXPECT_EQ(collect(w.finish(), stage_result::ok), "");
-    EXPECT_EQ(symbol_table, nullptr);
+    EXPECT_EQ(table_, nullptr);
 }
 
 TEST_F(stage_test, SecondSymbolSectionStartsAFreshTable)
@@ -112,8 +112,8 @@ TEST_F(stage_test, SymbolSectionSmallerThanOneEntryGivesAnEmptyTable)
     const std::uint32_t str = w.add_section(SHT_STRTAB, {0});
     w.add_section(SHT_SYMTAB, bytes(15, 0), str);
     collect(w.finish(), stage_result::ok);
-    ASSERT_NE(symbol_table, nullptr);
-    EXPECT_EQ(symbol_table->bucket_count, 0);
+    ASSERT_NE(table_, nullptr);
+    EXPECT_EQ(table_->bucket_count, 0);
     EXPECT_FALSE(value_of(""));
 }
 
@@ -131,7 +131,7 @@ TEST_F(stage_test, HugeSymbolSectionIsSkippedWithoutAllocating)
     set_section_field(image, 3, &Elf32_Shdr::sh_size, 0xfffffff0u);
     EXPECT_EQ(collect(image, stage_result::failed),
               "link file: section 3: sh_offset 0x80 + sh_size 0xfffffff0 is outside the file (352 bytes)\n");
-    EXPECT_EQ(symbol_table, nullptr);
+    EXPECT_EQ(table_, nullptr);
 }
 
 #if defined(__linux__)
@@ -156,8 +156,8 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
             const std::optional<rlimit> uncapped = cap_address_space(12u << 20);
             if (!uncapped)
                 std::exit(4);
-            debug_flag = 1;
-            const stage_result result = collect_link_symbols(image_view{link.data(), link.size()});
+            hash_table* table = nullptr;
+            const stage_result result = collect_link_symbols(image_view{link.data(), link.size()}, table, true);
             setrlimit(RLIMIT_AS, &*uncapped);
             std::fflush(stdout);
             std::ifstream in(out_path);
@@ -171,11 +171,11 @@ TEST(StageDeathTest, OutOfMemoryComesRightAfterTheTraceOfTheFailedInsert)
             const std::size_t entered = traced.empty() ? 0 : traced.size() - 1;
             bool found = entered > 1000 && entered + 1 < syms.size();
             for (std::size_t k = 0; found && k < entered; ++k)
-                found = hash_table_lookup(symbol_table, traced[k].c_str()) != nullptr;
+                found = hash_table_lookup(table, traced[k].c_str()) != nullptr;
             const std::string last = found ? "hash_table_insert symbol " + traced.back() + " \n" : "";
             const bool ends_right = found && text.ends_with(last + "out of memory\n") &&
-                                    hash_table_lookup(symbol_table, traced.back().c_str()) == nullptr &&
-                                    hash_table_lookup(symbol_table, syms[entered + 1].name.c_str()) == nullptr;
+                                    hash_table_lookup(table, traced.back().c_str()) == nullptr &&
+                                    hash_table_lookup(table, syms[entered + 1].name.c_str()) == nullptr;
             std::exit(result == stage_result::out_of_memory && ends_right ? 0 : 5);
         },
         ::testing::ExitedWithCode(0), "");
@@ -188,7 +188,7 @@ protected:
     int relocate(bytes& image, std::string* out = nullptr)
     {
         ::testing::internal::CaptureStdout();
-        const stage_result result = relocate_module(image_span{image.data(), image.size()});
+        const stage_result result = relocate_module(image_span{image.data(), image.size()}, {table_, {}, trace_});
         const std::string printed = ::testing::internal::GetCapturedStdout();
         if (out != nullptr)
             *out = printed;
@@ -249,7 +249,7 @@ TEST_F(module_stage_test, LaterRecordsAreReadAsEarlierSlotsLeftThem)
         module_layout m = make_module({{"f0"}, {"f1"}, {"f2"}});
         const std::size_t rel = section_field(m.image, m.rel_section, &Elf32_Shdr::sh_offset);
         put_u32(m.image, rel, c.slot_at(m));
-        debug_flag = 1;
+        trace_ = true;
         std::string out;
         EXPECT_EQ(relocate(m.image, &out), c.result) << c.what;
         EXPECT_EQ(out, c.trace) << c.what;

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,25 +50,12 @@ int close_file(int fd) { return ::close(fd); }
 
 // One request for the whole size; the rest is asked for again only when the system
 // hands back less (an interrupted call, or more than one request can carry).
-bool read_all(int fd, std::uint8_t* to, std::size_t size)
+template <typename Byte, typename Request>
+bool transfer_all(int fd, Byte* at, std::size_t size, Request request)
 {
     std::size_t done = 0;
     while (done < size) {
-        const long long n = read_file(fd, to + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool write_all(int fd, const std::uint8_t* from, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const long long n = write_file(fd, from + done, size - done);
+        const long long n = request(fd, at + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -102,16 +88,13 @@ bool load_input(const char* path, image_buffer& buffer)
         return false;
     }
     buffer.size = static_cast<std::size_t>(size);
-    const memory_block block = allocate_block(buffer.size, false);
-    if (block.start != nullptr)
-        buffer.block.reset(new (std::nothrow) memory_block(block));
-    if (!buffer.block) {
-        free_block(block);
+    buffer.block = allocate_block(buffer.size, false);
+    if (buffer.block.start == nullptr) {
         std::fputs("out of memory\n", stdout);
         close_file(fd);
         return false;
     }
-    if (!read_all(fd, buffer.bytes(), buffer.size)) {
+    if (!transfer_all(fd, buffer.bytes(), buffer.size, read_file)) {
         std::fputs("read file error\n", stdout);
         close_file(fd);
         return false;
@@ -127,7 +110,7 @@ bool write_output(const char* path, image_view image)
         std::printf("create %s error\n", path);
         return false;
     }
-    const bool written = write_all(fd, image.data(), image.size());
+    const bool written = transfer_all(fd, image.data(), image.size(), write_file);
     if (close_file(fd) != 0 || !written) {
         std::printf("write %s error\n", path);
         return false;

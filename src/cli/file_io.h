@@ -7,20 +7,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
+// An input's bytes, in a block of its own that lives as long as the buffer.
 struct image_buffer {
-    struct release {
-        void operator()(memory_block* block) const
-        {
-            free_block(*block);
-            delete block;
-        }
-    };
-    std::unique_ptr<memory_block, release> block;
+    memory_block block;
     std::size_t size = 0;
 
-    std::uint8_t* bytes() const { return block ? static_cast<std::uint8_t*>(block->start) : nullptr; }
+    image_buffer() = default;
+    image_buffer(const image_buffer&) = delete;
+    image_buffer& operator=(const image_buffer&) = delete;
+    ~image_buffer() { free_block(block); }
+
+    std::uint8_t* bytes() const { return static_cast<std::uint8_t*>(block.start); }
     image_span span() { return {bytes(), size}; }
     image_view view() const { return {bytes(), size}; }
 };

@@ -20,6 +20,7 @@ int main(int argc, char* argv[])
     case scan_result::run:
         break;
     }
+    const bool trace = debug_flag == 1;
 
     // Both buffers live until the process ends: symbol_table points into the first, and
     // the second becomes the module image.
@@ -28,14 +29,14 @@ int main(int argc, char* argv[])
         return 1;
     // A link file that could not be read, or read only in part, has had its lines; the run
     // goes on with the functions it gave, and fails only when a slot then finds none.
-    if (collect_link_symbols(link_file.view()) == stage_result::out_of_memory)
+    if (collect_link_symbols(link_file.view(), symbol_table, trace) == stage_result::out_of_memory)
         return 1;
-    const build_attributes target = read_build_attributes(link_file.view());
+    const link_file_facts link{symbol_table, read_build_attributes(link_file.view()), trace};
 
     image_buffer linked_image;
     if (!load_input(settings.image_path, linked_image))
         return 1;
-    if (relocate_module(linked_image.span(), target) != stage_result::ok) {
+    if (relocate_module(linked_image.span(), link) != stage_result::ok) {
         // Status 1, not 0: a script must not take a run that wrote nothing for a success.
         std::fputs("relocation failed\n", stdout);
         return 1;

@@ -2,7 +2,8 @@
 // the checks that the three paths were given.
 #pragma once
 
-#include "cli/debug_flag.h"
+// 1 once -D was given: main then has the stages print trace lines.
+extern int debug_flag;
 
 // Scanner state: the index of the next argument to examine (starts at 1, only grows)
 // and the value taken by the most recent option found.

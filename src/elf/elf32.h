@@ -13,13 +13,23 @@
 #include <string_view>
 
 constexpr std::array<std::uint8_t, 4> ELFMAG = {0x7f, 'E', 'L', 'F'};
+// What a module image starts with in place of ELFMAG.
+constexpr std::array<std::uint8_t, 4> MODULE_MAGIC = {0x7f, 'O', 'V', 'K'};
 constexpr std::size_t EI_NIDENT = 16, EI_CLASS = 4, EI_DATA = 5, EI_VERSION = 6;
 constexpr std::uint8_t ELFCLASS32 = 1, ELFCLASS64 = 2, ELFDATA2LSB = 1, ELFDATA2MSB = 2, EV_CURRENT = 1;
 constexpr std::uint16_t ET_EXEC = 2, ET_DYN = 3, EM_ARM = 40;
 
+constexpr std::uint32_t EF_ARM_EABI_VER5 = 0x05000000, EF_ARM_ABI_FLOAT_SOFT = 0x200;
+
 constexpr std::uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_RELA = 4,
-                        SHT_NOBITS = 8, SHT_REL = 9, SHT_DYNSYM = 11, SHT_ARM_ATTRIBUTES = 0x70000003;
-constexpr std::uint32_t SHF_WRITE = 1, SHF_ALLOC = 2, SHF_EXECINSTR = 4;
+                        SHT_DYNAMIC = 6, SHT_NOBITS = 8, SHT_REL = 9, SHT_DYNSYM = 11,
+                        SHT_ARM_ATTRIBUTES = 0x70000003;
+constexpr std::uint32_t SHF_WRITE = 1, SHF_ALLOC = 2, SHF_EXECINSTR = 4, SHF_INFO_LINK = 0x40;
+constexpr std::uint16_t SHN_UNDEF = 0, SHN_ABS = 0xfff1;
+
+constexpr std::uint32_t PT_LOAD = 1, PT_DYNAMIC = 2;
+constexpr std::uint32_t PF_X = 1, PF_W = 2, PF_R = 4;
+constexpr std::uint32_t DT_NULL = 0;
 
 constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1, STB_WEAK = 2;
 constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_FUNC = 2, STT_SECTION = 3, STT_FILE = 4;
@@ -54,10 +64,21 @@ struct Elf32_Rel {
     ul32 r_offset, r_info;
 };
 
+// Only written, by the tests' and the benchmark's image writer: the tool reads no segments.
+struct Elf32_Phdr {
+    ul32 p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
+};
+
+struct Elf32_Dyn {
+    ul32 d_tag, d_val;
+};
+
 static_assert(sizeof(Elf32_Ehdr) == 52 && offsetof(Elf32_Ehdr, e_shoff) == 32 && offsetof(Elf32_Ehdr, e_shnum) == 48);
 static_assert(sizeof(Elf32_Shdr) == 40 && offsetof(Elf32_Shdr, sh_offset) == 16 && offsetof(Elf32_Shdr, sh_link) == 24);
 static_assert(sizeof(Elf32_Sym) == 16 && offsetof(Elf32_Sym, st_value) == 4 && offsetof(Elf32_Sym, st_info) == 12);
 static_assert(sizeof(Elf32_Rel) == 8 && offsetof(Elf32_Rel, r_info) == 4);
+static_assert(sizeof(Elf32_Phdr) == 32 && offsetof(Elf32_Phdr, p_filesz) == 16 && offsetof(Elf32_Phdr, p_align) == 28);
+static_assert(sizeof(Elf32_Dyn) == 8 && offsetof(Elf32_Dyn, d_val) == 4);
 
 // ARM build attributes (an SHT_ARM_ATTRIBUTES section): the format, then per vendor a length
 // (ul32, counting itself), the vendor's name and groups of attributes, each a tag and a number
@@ -128,6 +149,12 @@ inline std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& 
     if (index >= symtab.sh_size / sizeof(Elf32_Sym))
         return std::nullopt;
     return read_record<Elf32_Sym>(image, symtab.sh_offset + std::uint64_t{index} * sizeof(Elf32_Sym));
+}
+
+// The st_value of a symbol record kept by address (as the symbol table keeps the link file's).
+inline std::uint32_t referenced_st_value(const void* symbol)
+{
+    return record_at<Elf32_Sym>(symbol).st_value;
 }
 
 // The bytes of a section; absent unless they lie inside the image.

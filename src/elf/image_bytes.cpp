@@ -14,9 +14,7 @@ std::optional<std::uint64_t> read_uleb128(image_view image, std::uint64_t& offse
 
 bool write_u32(image_span image, std::uint64_t offset, std::uint32_t value)
 {
-    ul32 field;
-    field = value;
-    return write_bytes(image, offset, field.bytes);
+    return write_bytes(image, offset, ul32(value).bytes);
 }
 
 bool write_bytes(image_span image, std::uint64_t offset, std::span<const std::uint8_t> bytes)

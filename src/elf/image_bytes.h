@@ -20,22 +20,23 @@ using image_view = std::span<const std::uint8_t>;
 using image_span = std::span<std::uint8_t>;
 
 // A field as it lies in the file: sizeof(T) bytes, least significant first, alignment 1.
+// Takes a value, so that records can be written with designated initialisers.
 template <typename T>
 struct little_endian {
     std::array<std::uint8_t, sizeof(T)> bytes;
 
+    little_endian() = default; // left as the memory was, like any plain field
+    constexpr little_endian(T value) : bytes{}
+    {
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
     constexpr operator T() const
     {
         T value = 0;
         for (std::size_t i = sizeof(T); i-- > 0;)
             value = static_cast<T>(value << 8 | bytes[i]);
         return value;
-    }
-    constexpr little_endian& operator=(T value)
-    {
-        for (std::size_t i = 0; i < sizeof(T); ++i)
-            bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-        return *this;
     }
 };
 using ul16 = little_endian<std::uint16_t>;

@@ -5,14 +5,14 @@
 #include "elf/stage_result.h"
 #include "symtab/hash_table.h"
 
-// Absent until the link-file stage meets a symbol table section. Values point at the
-// Elf32_Sym records inside the link file's buffer, which must outlive the table.
+// The run's table of the link file's functions: absent until the link-file stage meets a
+// symbol table section. Its values point at the Elf32_Sym records inside the link file's
+// buffer, which must outlive it. Only main reads or writes it; the stages are handed it.
 extern hash_table* symbol_table;
 
-// Enters every STT_FUNC symbol of every SHT_SYMTAB section into `symbol_table` (a second
-// such section starts a fresh table). Failed after "check ELF header error", or once any
-// part of the image that could not be read was reported and passed over.
-stage_result collect_link_symbols(image_view link_file);
-
-// The st_value of a symbol the table refers to.
-std::uint32_t referenced_st_value(const void* symbol);
+// Enters every STT_FUNC symbol of every SHT_SYMTAB section of `link_file` into `table`,
+// which a symbol table section creates afresh (a later one replaces the table of an earlier
+// one). With `trace`, a line for each function before it is entered. Failed after "check ELF
+// header error", or once any part of the image that could not be read was reported and passed
+// over; out_of_memory after "out of memory".
+stage_result collect_link_symbols(image_view link_file, hash_table*& table, bool trace);

@@ -1,24 +1,26 @@
 #include "elf/read_ahead.h"
 
-#include "elf/link_symbols.h"
 #include "platform/prefetch.h"
 
 namespace {
 
-#if defined(MODWELD_READ_AHEAD)
-constexpr bool HINTS = true;
-#else
-constexpr bool HINTS = false;
-#endif
-
 // A hint reads a name only this far: a crafted name without a NUL must not cost a scan of the
-// file for every relocation.
+// file for every symbol.
 constexpr std::uint64_t HINT_NAME_SCAN = 256;
 
-// The bucket of relocation j's name, if it is a jump slot whose symbol and name can be read.
-std::int32_t bucket_of(const slot_hints& hints, std::uint32_t j)
+std::int32_t bucket_of_name(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                            const hash_table* table)
 {
-    if (j >= hints.rel.relocations.size() || symbol_table == nullptr || symbol_table->bucket_count <= 0)
+    if (!READ_AHEAD || table == nullptr || table->bucket_count <= 0)
+        return -1;
+    const std::optional<std::string_view> name = read_name(image, strtab, st_name, HINT_NAME_SCAN);
+    return name ? hash_table_index(table, *name) : -1;
+}
+
+// The bucket of relocation j's name, if it is a jump slot whose symbol and name can be read.
+std::int32_t bucket_of_slot(const slot_hints& hints, std::uint32_t j)
+{
+    if (j >= hints.rel.relocations.size())
         return -1;
     const Elf32_Rel r = hints.rel.relocations[j];
     if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
@@ -26,40 +28,42 @@ std::int32_t bucket_of(const slot_hints& hints, std::uint32_t j)
     const std::optional<Elf32_Sym> sym = read_symbol(hints.image, hints.rel.symtab, elf32_r_sym(r.r_info));
     if (!sym || sym->st_value != 0)
         return -1;
-    const std::optional<std::string_view> name = read_name(hints.image, hints.rel.strtab, sym->st_name, HINT_NAME_SCAN);
-    return name ? hash_table_index(symbol_table, *name) : -1;
+    return bucket_of_name(hints.image, hints.rel.strtab, sym->st_name, hints.functions);
 }
 
 } // namespace
 
 void prefetch_image(image_view image, std::uint64_t offset)
 {
-    if (HINTS && offset < image.size())
+    if (offset < image.size())
         prefetch(image.data() + offset);
 }
 
-void prefetch_bucket(const hash_table* table, std::int32_t index)
+std::int32_t hint_name_bucket(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                              const hash_table* table)
 {
-    if (HINTS)
-        hash_table_prefetch(table, index);
+    const std::int32_t bucket = bucket_of_name(image, strtab, st_name, table);
+    if (bucket >= 0)
+        hash_table_prefetch(table, bucket);
+    return bucket;
 }
 
 void start_slot_hints(slot_hints& hints)
 {
     for (std::uint32_t k = 0; k < HINT_DISTANCE; ++k)
-        hints.buckets[k] = HINTS ? bucket_of(hints, k) : -1;
+        hints.buckets[k] = bucket_of_slot(hints, k);
 }
 
 void hint_slots_ahead(slot_hints& hints, std::uint32_t j)
 {
-    if (!HINTS)
+    if (!READ_AHEAD)
         return;
     std::int32_t& far = hints.buckets[j % HINT_DISTANCE]; // j's own is no longer needed
-    far = bucket_of(hints, j + HINT_DISTANCE);
+    far = bucket_of_slot(hints, j + HINT_DISTANCE);
     if (far >= 0)
-        hash_table_prefetch(symbol_table, far);
+        hash_table_prefetch(hints.functions, far);
     if (const std::int32_t middle = hints.buckets[(j + CHAIN_DISTANCE) % HINT_DISTANCE]; middle >= 0)
-        hash_table_prefetch_chain(symbol_table, middle);
+        hash_table_prefetch_chain(hints.functions, middle);
     if (const std::int32_t near = hints.buckets[(j + SYMBOL_DISTANCE) % HINT_DISTANCE]; near >= 0)
-        hash_table_prefetch_value(symbol_table, near);
+        hash_table_prefetch_value(hints.functions, near);
 }

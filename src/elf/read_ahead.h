@@ -1,10 +1,11 @@
-// Prefetch hints: asking for cache lines a walk will need a little later. Their results are
-// used for nothing but the prefetch, so they can never change what a walk reads, writes or
-// prints, only how long it takes; -DMODWELD_READ_AHEAD=OFF builds them as nothing, and the
-// test suite passes either way.
+// Reading ahead: the stages ask for the cache lines of what they will need a few names later,
+// the names, their buckets, the chains' first entries and the symbols those refer to. A hint
+// reads without paying from the walk's budget and without printing, and nothing it reads is
+// written or printed, so it can change how long a walk takes but not what it does;
+// -DMODWELD_READ_AHEAD=OFF builds the hints as nothing, and the test suite passes either way.
 #pragma once
 
-#include "elf/checks.h"
+#include "elf/slot_checks.h"
 #include "symtab/hash_table.h"
 
 #include <cstdint>
@@ -12,20 +13,22 @@
 // Asks for the cache line of byte `offset` of the image, if it lies inside.
 void prefetch_image(image_view image, std::uint64_t offset);
 
-// Asks for bucket `index` of the table.
-void prefetch_bucket(const hash_table* table, std::int32_t index);
+// The link-file stage: the bucket of the name at `st_name` in `strtab`, whose line is asked
+// for; -1 when the hint could not read the name (or hints are off). The stage enters the name
+// it reads itself, paid and checked, at this bucket when the hint found one: the same bytes.
+std::int32_t hint_name_bucket(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                              const hash_table* table);
 
 // The module stage, relocation by relocation. While relocation j is handled, the hints ask for
 // the bucket of relocation j + 16's name, the newest entry of relocation j + 8's chain, and the
 // link file's symbol that entry refers to for relocation j + 4: at a million functions a lookup
 // otherwise waited for three cache misses in turn (bucket, entry, symbol). Measured in-process
-// at a million functions: the module stage took 68 ms without hints and 45 ms with them (the
-// batch it replaced, which used what it read ahead and read again whatever a slot write had
-// overlapped, took 40 ms).
+// at a million functions: the module stage took 68 ms without hints and 45 ms with them.
 constexpr std::uint32_t HINT_DISTANCE = 16, CHAIN_DISTANCE = 8, SYMBOL_DISTANCE = 4;
 struct slot_hints {
     image_view image;
     const rel_section& rel;
+    const hash_table* functions;
     std::int32_t buckets[HINT_DISTANCE]; // of relocation k at k % HINT_DISTANCE; -1 for none
 };
 

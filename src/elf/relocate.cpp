@@ -1,54 +1,45 @@
 #include "elf/relocate.h"
 
-#include "cli/debug_flag.h"
-#include "elf/checks.h"
 #include "elf/read_ahead.h"
+#include "elf/slot_checks.h"
 
 #include <cstdio>
 
 namespace {
 
-// What the walk over the linked image carries from slot to slot.
-struct module_walk {
-    image_span image;
-    image_walk walk;
-    slot_lookups lookups;
-    slot_rules rules;
-};
-
 // Relocation j of `rel`, taken as the buffer stands when it is reached (an earlier slot may
-// have been written over it): when it is a jump slot whose symbol has no value, its slot gets
-// the value of the link file's function of that name. False when such a slot stays unfilled.
-bool fill_slot(module_walk& m, const rel_section& rel, std::uint32_t j)
+// have been written over it): when it is a jump slot whose symbol has no value, its slot in
+// `image`, the buffer the walk reads, gets the value of the link file's function of that name.
+// False when such a slot stays unfilled.
+bool fill_slot(module_walk& m, image_span image, const rel_section& rel, std::uint32_t j)
 {
     const Elf32_Rel r = rel.relocations[j];
     if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
         return true;
     const std::uint32_t symbol = elf32_r_sym(r.r_info);
-    const std::optional<Elf32_Sym> sym = slot_symbol(m.walk, rel, j, symbol);
+    const std::optional<Elf32_Sym> sym = slot_symbol(m, rel, j, symbol);
     if (!sym)
         return false;
     if (sym->st_value != 0) // the module's own: the slot keeps what the linker wrote
         return true;
-    const symbol_name name = read_symbol_name(m.walk, rel.strtab, sym->st_name);
-    if (!name.text) {
-        report_symbol_name(m.walk, name, rel.symtab_index, symbol);
+    const std::optional<std::string_view> name =
+        read_symbol_name(m.walk, rel.strtab, sym->st_name, {rel.symtab_index, symbol});
+    if (!name)
         return false;
-    }
-    const std::optional<std::uint32_t> value = look_up_value(m.lookups, rel, j, *name.text);
+    const std::optional<std::uint32_t> value = look_up_value(m, rel, j, *name);
     if (!value)
         return false;
-    const jump_slot slot{r.r_offset, *name.text, *value};
-    if (!slot_writable(m.image, m.rules, slot))
+    const jump_slot slot{r.r_offset, *name, *value};
+    if (!slot_writable(m, slot))
         return false;
-    if (debug_flag == 1)
+    if (m.trace)
         std::printf("relocate symbol %s--0x%x\n", slot.name.data(), slot.value);
-    write_u32(m.image, slot.r_offset, slot.value);
+    write_u32(image, slot.r_offset, slot.value);
     return true;
 }
 
 // The slots of REL section `index`, relocation by relocation; false when any stays unfilled.
-bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section)
+bool fill_section(module_walk& m, image_span image, std::uint32_t index, const Elf32_Shdr& section)
 {
     const std::optional<record_table<Elf32_Rel>> relocations = walked_records<Elf32_Rel>(m.walk, index, section);
     if (!relocations)
@@ -61,14 +52,14 @@ bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section
         return false;
 
     const rel_section rel{index, *relocations, section.sh_link, *symtab, *strtab};
-    slot_hints hints{m.walk.image, rel, {}};
+    slot_hints hints{m.walk.image, rel, m.functions, {}};
     start_slot_hints(hints);
     bool filled_all = true;
     for (std::uint32_t j = 0; j < rel.relocations.size(); ++j) {
         // Hints read names too, unpaid: none once the walk may read or look up no more.
-        if (m.walk.budget.names_left > 0 && !m.lookups.budget.exhausted)
+        if (m.walk.budget.names_left > 0 && !m.lookups.exhausted)
             hint_slots_ahead(hints, j);
-        if (!fill_slot(m, rel, j))
+        if (!fill_slot(m, image, rel, j))
             filled_all = false;
     }
     return filled_all;
@@ -76,9 +67,9 @@ bool fill_section(module_walk& m, std::uint32_t index, const Elf32_Shdr& section
 
 } // namespace
 
-stage_result relocate_module(image_span image, const build_attributes& target)
+stage_result relocate_module(image_span linked_image, const link_file_facts& link)
 {
-    if (!check_elf_header(image)) {
+    if (!check_elf_header(linked_image)) {
         std::fputs("check ELF header error\n", stdout);
         return stage_result::failed;
     }
@@ -86,23 +77,26 @@ stage_result relocate_module(image_span image, const build_attributes& target)
     // buffer goes from loaded to stamped to filled, and every record is read as the buffer
     // stands, so a section lying over the header reads the module magic, as the module image
     // will hold it. No slot may be written over it (see slot_writable).
-    write_bytes(image, 0, MODULE_MAGIC);
-    const std::optional<image_walk> walk = open_walk(image, LINKED_IMAGE);
+    write_bytes(linked_image, 0, MODULE_MAGIC);
+    const std::optional<image_walk> walk = open_walk(linked_image, LINKED_IMAGE);
     if (!walk)
         return stage_result::failed;
 
-    const std::uint64_t limit = lookup_limit(image);
-    module_walk m{.image = image, .walk = *walk, .lookups = {.limit = limit, .budget = {limit}}, .rules = {}};
-    m.rules.core = target.core;
-    if (!find_misplaced_sections(m.walk.sections, m.rules.misplaced)) {
+    module_walk m{.walk = *walk,
+                  .functions = link.functions,
+                  .lookups = {lookup_limit(linked_image)},
+                  .misplaced = {},
+                  .core = link.target.core,
+                  .trace = link.trace};
+    if (!find_misplaced_sections(m.walk.sections, m.misplaced)) {
         std::fputs("out of memory\n", stdout);
         return stage_result::failed; // "relocation failed" follows, as for every failed stage
     }
     // A whole-module refusal; the slots are still walked, so that every problem is said.
-    bool filled_all = float_args_agree(target, read_build_attributes(image, m.walk.sections));
+    bool filled_all = float_args_agree(link.target, read_build_attributes(linked_image, m.walk.sections));
     for (std::uint32_t i = 0; i < m.walk.sections.size(); ++i) {
         const Elf32_Shdr section = m.walk.sections[i];
-        if (section.sh_type == SHT_REL && !fill_section(m, i, section))
+        if (section.sh_type == SHT_REL && !fill_section(m, linked_image, i, section))
             filled_all = false;
     }
     return filled_all ? stage_result::ok : stage_result::failed;

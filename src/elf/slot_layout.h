@@ -11,8 +11,7 @@
 
 // An allocated section with file contents whose address differs from its file offset.
 struct misplaced_section {
-    std::uint64_t start; // sh_addr
-    std::uint64_t end;   // sh_addr + sh_size
+    std::uint64_t end; // sh_addr + sh_size
     std::uint32_t index;
     std::uint32_t sh_addr;
     std::uint32_t sh_offset;

@@ -1,14 +1,19 @@
 // A hint that the cache line at an address is wanted soon: the walks over a million names
-// wait on cache misses, and asking early hides most of them (measured in read_ahead.h and
-// link_symbols.cpp). Where the compiler has no such hint, nothing.
+// wait on cache misses, and asking early hides most of them (measured in elf/read_ahead.h).
+// Off (-DMODWELD_READ_AHEAD=OFF), or where the compiler has no such hint, it is nothing.
 #pragma once
 
+#if defined(MODWELD_READ_AHEAD)
+constexpr bool READ_AHEAD = true;
+#else
+constexpr bool READ_AHEAD = false;
+#endif
+
 template <bool for_write = false>
-inline void prefetch(const void* address)
+inline void prefetch([[maybe_unused]] const void* address)
 {
 #if defined(__GNUC__)
-    __builtin_prefetch(address, for_write ? 1 : 0);
-#else
-    (void)address;
+    if constexpr (READ_AHEAD)
+        __builtin_prefetch(address, for_write ? 1 : 0);
 #endif
 }

@@ -55,6 +55,8 @@ std::uint64_t bucket_reciprocal(std::uint64_t d)
 {
     if (d < 2)
         return 0;
+    // 2^64 does not fit in 64 bits: floor(2^64 / d) is floor((2^64 - 1) / d), plus one when
+    // d divides 2^64, that is when (2^64 - 1) mod d is d - 1.
     constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
     return MAX / d + ((MAX % d) + 1 == d);
 }

@@ -161,13 +161,8 @@ const void* hash_table_lookup(const hash_table* table, const char* name)
     if (table == nullptr || table->bucket_count <= 0)
         return nullptr;
     const std::string_view key(name);
-    return hash_table_lookup_at(table, hash_table_index(table, key), key);
-}
-
-const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name)
-{
     lookup_budget unbounded{std::numeric_limits<std::uint64_t>::max()}; // no chain costs 2^64
-    return hash_table_lookup_at(table, index, name, unbounded);
+    return hash_table_lookup_at(table, hash_table_index(table, key), key, unbounded);
 }
 
 const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name,

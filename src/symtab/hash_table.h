@@ -64,7 +64,6 @@ void hash_table_prefetch_chain(const hash_table* table, std::int32_t index);
 // Prefetches what the newest entry of bucket `index`'s chain refers to (once that entry is in cache).
 void hash_table_prefetch_value(const hash_table* table, std::int32_t index);
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
-const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, std::string_view name);
 
 // A lookup that stops once its comparisons have cost more than the budget left: one unit for
 // each entry visited and one for each byte of `name` compared with it. A chain of many

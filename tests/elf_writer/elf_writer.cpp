@@ -5,13 +5,7 @@
 Elf32_Sym elf32_symbol(std::uint32_t st_name, std::uint32_t value, std::uint32_t size, std::uint8_t info,
                        std::uint16_t shndx)
 {
-    Elf32_Sym sym{};
-    sym.st_name = st_name;
-    sym.st_value = value;
-    sym.st_size = size;
-    sym.st_info = info;
-    sym.st_shndx = shndx;
-    return sym;
+    return {.st_name = st_name, .st_value = value, .st_size = size, .st_info = info, .st_other = 0, .st_shndx = shndx};
 }
 
 std::uint32_t string_table::add(const std::string& s)
@@ -51,10 +45,7 @@ std::uint32_t symbol_builder::add_symbol(const Elf32_Sym& sym)
 
 void rel_builder::add(std::uint32_t r_offset, std::uint8_t type, std::uint32_t symbol)
 {
-    Elf32_Rel r{};
-    r.r_offset = r_offset;
-    r.r_info = elf32_r_info(symbol, type);
-    append_record(rel, r);
+    append_record(rel, Elf32_Rel{.r_offset = r_offset, .r_info = elf32_r_info(symbol, type)});
 }
 
 elf_writer::elf_writer(const header_layout& header)
@@ -108,41 +99,34 @@ bytes elf_writer::finish() const
         out.resize(offset_after(sections.back().offset, sections.back().size), 0);
     }
 
-    Elf32_Ehdr h{};
-    std::copy(ELFMAG.begin(), ELFMAG.end(), h.e_ident.begin());
-    h.e_ident[EI_CLASS] = ELFCLASS32;
-    h.e_ident[EI_DATA] = ELFDATA2LSB;
-    h.e_ident[EI_VERSION] = EV_CURRENT;
-    h.e_type = header_.type;
-    h.e_machine = EM_ARM;
-    h.e_version = EV_CURRENT;
-    h.e_entry = header_.entry;
-    h.e_flags = header_.flags;
-    h.e_ehsize = sizeof(Elf32_Ehdr);
-    if (header_.program_headers != 0) {
-        h.e_phoff = sizeof(Elf32_Ehdr);
-        h.e_phentsize = sizeof(Elf32_Phdr);
-        h.e_phnum = header_.program_headers;
-    }
-    h.e_shentsize = sizeof(Elf32_Shdr);
-    h.e_shoff = static_cast<std::uint32_t>(out.size());
-    h.e_shnum = static_cast<std::uint16_t>(sections.size());
-    h.e_shstrndx = static_cast<std::uint16_t>(named ? sections.size() - 1 : 0);
+    const bool segments = header_.program_headers != 0;
+    Elf32_Ehdr h{.e_ident = {ELFMAG[0], ELFMAG[1], ELFMAG[2], ELFMAG[3], ELFCLASS32, ELFDATA2LSB, EV_CURRENT},
+                 .e_type = header_.type,
+                 .e_machine = EM_ARM,
+                 .e_version = EV_CURRENT,
+                 .e_entry = header_.entry,
+                 .e_phoff = segments ? sizeof(Elf32_Ehdr) : 0,
+                 .e_shoff = static_cast<std::uint32_t>(out.size()),
+                 .e_flags = header_.flags,
+                 .e_ehsize = sizeof(Elf32_Ehdr),
+                 .e_phentsize = segments ? sizeof(Elf32_Phdr) : 0,
+                 .e_phnum = header_.program_headers,
+                 .e_shentsize = sizeof(Elf32_Shdr),
+                 .e_shnum = static_cast<std::uint16_t>(sections.size()),
+                 .e_shstrndx = static_cast<std::uint16_t>(named ? sections.size() - 1 : 0)};
     put_record(out, 0, h);
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const section_layout& s = sections[i];
-        Elf32_Shdr shdr{};
-        shdr.sh_name = named ? names[i] : 0;
-        shdr.sh_type = s.type;
-        shdr.sh_flags = s.flags;
-        shdr.sh_addr = s.addr;
-        shdr.sh_offset = s.offset;
-        shdr.sh_size = s.size;
-        shdr.sh_link = s.link;
-        shdr.sh_info = s.info;
-        shdr.sh_addralign = s.addralign;
-        shdr.sh_entsize = s.entsize;
-        append_record(out, shdr);
+        append_record(out, Elf32_Shdr{.sh_name = named ? names[i] : 0,
+                                      .sh_type = s.type,
+                                      .sh_flags = s.flags,
+                                      .sh_addr = s.addr,
+                                      .sh_offset = s.offset,
+                                      .sh_size = s.size,
+                                      .sh_link = s.link,
+                                      .sh_info = s.info,
+                                      .sh_addralign = s.addralign,
+                                      .sh_entsize = s.entsize});
     }
     return out;
 }

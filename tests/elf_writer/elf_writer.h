@@ -6,7 +6,6 @@
 #pragma once
 
 #include "elf/elf32.h"
-#include "elf32_extra.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -70,12 +69,7 @@ void set_field(bytes& image, std::size_t at, Field Record::*field, typename fiel
 
 // A 32-bit little-endian word anywhere in an image.
 inline std::uint32_t get_u32(const bytes& image, std::size_t at) { return get_record<ul32>(image, at); }
-inline void put_u32(bytes& image, std::size_t at, std::uint32_t value)
-{
-    ul32 word;
-    word = value;
-    put_record(image, at, word);
-}
+inline void put_u32(bytes& image, std::size_t at, std::uint32_t value) { put_record(image, at, ul32(value)); }
 
 // Fields of the ELF header and of section header `index`, where e_shoff puts it.
 template <typename Field>

@@ -30,16 +30,14 @@ Elf32_Sym unnamed(std::uint32_t value, std::uint32_t size, std::uint8_t bind, st
 Elf32_Phdr segment(std::uint32_t type, std::uint32_t offset, std::uint32_t vaddr, std::uint32_t filesz,
                    std::uint32_t memsz, std::uint32_t flags)
 {
-    Elf32_Phdr p{};
-    p.p_type = type;
-    p.p_offset = offset;
-    p.p_vaddr = vaddr;
-    p.p_paddr = vaddr;
-    p.p_filesz = filesz;
-    p.p_memsz = memsz;
-    p.p_flags = flags;
-    p.p_align = ALIGNMENT;
-    return p;
+    return {.p_type = type,
+            .p_offset = offset,
+            .p_vaddr = vaddr,
+            .p_paddr = vaddr,
+            .p_filesz = filesz,
+            .p_memsz = memsz,
+            .p_flags = flags,
+            .p_align = ALIGNMENT};
 }
 
 // Adds a section that records written before it already refer to, by index and offset.
@@ -469,9 +467,8 @@ void build_linked_image(const generator_settings& settings, bench_random& rng, c
     const bytes text = random_bytes(text_size, rng);
     bytes dynamic;
     for (std::uint32_t i = 0; i < DYNAMIC_ENTRIES; ++i) {
-        Elf32_Dyn d{};
-        d.d_tag = i + 1 < DYNAMIC_ENTRIES ? i + 1 : DT_NULL; // tags with no meaning here
-        append_record(dynamic, d);
+        // Tags with no meaning here.
+        append_record(dynamic, Elf32_Dyn{.d_tag = i + 1 < DYNAMIC_ENTRIES ? i + 1 : DT_NULL, .d_val = 0});
     }
 
     constexpr std::uint32_t A = SHF_ALLOC, AX = SHF_ALLOC | SHF_EXECINSTR, AW = SHF_ALLOC | SHF_WRITE;

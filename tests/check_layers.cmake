@@ -1,0 +1,95 @@
+# The sources include only downward, and never in a loop:
+#
+#   cmake -D SRC=<dir> -P check_layers.cmake
+#
+# Layers, lowest first; a file may include its own layer's files and lower ones. Every file
+# under SRC must be in one, so a new file is placed on purpose.
+cmake_minimum_required(VERSION 3.25)
+
+set(layers
+  "platform/"
+  "symtab/"
+  "elf/image_bytes elf/elf32 elf/budgets elf/stage_result" # records and bytes
+  "elf/build_attributes elf/slot_layout elf/walk elf/slot_checks elf/read_ahead" # checks
+  "elf/link_symbols elf/relocate" # the stages
+  "cli/")
+
+function(layer_of file result)
+  string(REGEX REPLACE "\\.(h|cpp)$" "" stem "${file}")
+  set(rank 0)
+  foreach(layer IN LISTS layers)
+    string(REPLACE " " ";" members "${layer}")
+    foreach(member IN LISTS members)
+      if(stem STREQUAL member OR (member MATCHES "/$" AND stem MATCHES "^${member}"))
+        set(${result} ${rank} PARENT_SCOPE)
+        return()
+      endif()
+    endforeach()
+    math(EXPR rank "${rank} + 1")
+  endforeach()
+  set(${result} -1 PARENT_SCOPE)
+endfunction()
+
+get_filename_component(SRC "${SRC}" ABSOLUTE)
+file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/*.h" "${SRC}/*.cpp")
+if(NOT sources)
+  message(FATAL_ERROR "no sources under ${SRC}")
+endif()
+list(SORT sources)
+set(problems)
+foreach(file IN LISTS sources)
+  layer_of("${file}" rank)
+  if(rank LESS 0)
+    list(APPEND problems "${file}: in no layer (add it to tests/check_layers.cmake)")
+  endif()
+  file(STRINGS "${SRC}/${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  set(edges_${file})
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" target "${line}")
+    list(APPEND edges_${file} "${target}")
+    layer_of("${target}" target_rank)
+    if(rank GREATER_EQUAL 0 AND target_rank GREATER rank)
+      list(APPEND problems "${file} includes ${target}, a layer above it")
+    endif()
+  endforeach()
+endforeach()
+
+# Loops: a depth-first walk from every file; a file met again while still on the path closes one.
+function(visit file path)
+  if(file IN_LIST path)
+    list(FIND path "${file}" at)
+    list(SUBLIST path ${at} -1 loop)
+    list(APPEND loop "${file}")
+    list(JOIN loop " -> " text)
+    set(found_loop "${text}" PARENT_SCOPE)
+    return()
+  endif()
+  get_property(done GLOBAL PROPERTY layers_done_${file})
+  if(done)
+    return()
+  endif()
+  list(APPEND path "${file}")
+  foreach(next IN LISTS edges_${file})
+    visit("${next}" "${path}")
+    if(found_loop)
+      set(found_loop "${found_loop}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set_property(GLOBAL PROPERTY layers_done_${file} TRUE)
+endfunction()
+foreach(file IN LISTS sources)
+  set(found_loop)
+  visit("${file}" "")
+  if(found_loop)
+    list(APPEND problems "include loop: ${found_loop}")
+    break()
+  endif()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n" text)
+  message(FATAL_ERROR "${text}")
+endif()
+list(LENGTH sources count)
+message("${count} files, every include downward, no loop")
