@@ -10,8 +10,8 @@ hash_table* symbol_table = nullptr;
 namespace {
 
 // Functions are entered in batches of 32, in three phases: select the batch's functions and
-// ask for their names; read ahead each name's bucket and ask for it; then read each name
-// again, paid and checked, trace it and enter it, in symbol order. At a million functions the
+// ask for their names; read each name ahead and ask for its bucket; then, in symbol order,
+// pay for each name, trace it and enter it. At a million functions the
 // buckets and names are far bigger than the caches: measured in-process, the stage took 125 ms
 // without reading ahead and 83 ms with it (16 or 64 at a time did no better than 32).
 constexpr std::uint32_t BATCH = 32;
@@ -19,7 +19,7 @@ constexpr std::uint32_t BATCH = 32;
 struct function_symbol {
     std::uint32_t index; // in its symbol section
     std::uint32_t st_name;
-    std::int32_t bucket; // as read ahead; -1 when not
+    name_ahead ahead;
 };
 
 struct function_batch {
@@ -52,34 +52,38 @@ void select_functions(const symbol_section& s, std::uint32_t& next, function_bat
         const Elf32_Sym sym = s.symbols[next];
         if (elf32_st_type(sym.st_info) != STT_FUNC)
             continue;
-        batch.functions[batch.count++] = {next, sym.st_name, -1};
+        batch.functions[batch.count++] = {next, sym.st_name, {}};
         prefetch_image(s.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
     }
 }
 
-// Phase 2: their buckets, read ahead; none once the walk may read no more names.
-void read_buckets_ahead(const symbol_section& s, function_batch& batch)
+// Phase 2: their names and buckets, read ahead; none once the walk may read no more names.
+void read_names_ahead(const symbol_section& s, function_batch& batch)
 {
     if (s.walk.budget.names_left == 0)
         return;
     for (std::uint32_t k = 0; k < batch.count; ++k)
-        batch.functions[k].bucket = hint_name_bucket(s.walk.image, s.strtab, batch.functions[k].st_name, s.table);
+        batch.functions[k].ahead = read_name_ahead(s.walk.image, s.strtab, batch.functions[k].st_name, s.table);
 }
 
-// Phase 3: in symbol order, the name read and checked, then the trace line and the entry.
+// Phase 3: in symbol order, the name paid for (or read and checked), then the trace line and
+// the entry.
 stage_result enter_batch(symbol_section& s, const function_batch& batch)
 {
     stage_result result = stage_result::ok;
     for (std::uint32_t k = 0; k < batch.count; ++k) {
         const function_symbol& f = batch.functions[k];
-        const std::optional<std::string_view> name = read_symbol_name(s.walk, s.strtab, f.st_name, {s.index, f.index});
+        const std::optional<std::string_view> name =
+            f.ahead.name && pay_for_name(s.walk, *f.ahead.name)
+                ? f.ahead.name
+                : read_symbol_name(s.walk, s.strtab, f.st_name, {s.index, f.index});
         if (!name) {
             result = stage_result::failed;
             continue;
         }
         if (s.trace)
             std::printf("hash_table_insert symbol %s \n", name->data());
-        const std::int32_t bucket = f.bucket >= 0 ? f.bucket : hash_table_index(s.table, *name);
+        const std::int32_t bucket = f.ahead.name ? f.ahead.bucket : hash_table_index(s.table, *name);
         if (hash_table_insert_at(s.table, bucket, *name, s.symbols.address(f.index)) != 0) {
             std::fputs("out of memory\n", stdout);
             return stage_result::out_of_memory;
@@ -118,7 +122,7 @@ stage_result enter_symbol_section(link_walk& l, std::uint32_t index, const Elf32
     function_batch batch;
     for (std::uint32_t next = 0; next < s.symbols.size();) {
         select_functions(s, next, batch);
-        read_buckets_ahead(s, batch);
+        read_names_ahead(s, batch);
         const stage_result entered = enter_batch(s, batch);
         if (entered == stage_result::out_of_memory)
             return entered;

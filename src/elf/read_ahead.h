@@ -1,23 +1,30 @@
 // Reading ahead: the stages ask for the cache lines of what they will need a few names later,
 // the names, their buckets, the chains' first entries and the symbols those refer to. A hint
-// reads without paying from the walk's budget and without printing, and nothing it reads is
-// written or printed, so it can change how long a walk takes but not what it does;
-// -DMODWELD_READ_AHEAD=OFF builds the hints as nothing, and the test suite passes either way.
+// reads without paying from the walk's budget and prints nothing; what the link-file stage
+// takes from one is what its own checked read would give. So hints change how long a walk
+// takes, not what it does: -DMODWELD_READ_AHEAD=OFF builds them as nothing, and the test
+// suite passes either way.
 #pragma once
 
 #include "elf/slot_checks.h"
 #include "symtab/hash_table.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 // Asks for the cache line of byte `offset` of the image, if it lies inside.
 void prefetch_image(image_view image, std::uint64_t offset);
 
-// The link-file stage: the bucket of the name at `st_name` in `strtab`, whose line is asked
-// for; -1 when the hint could not read the name (or hints are off). The stage enters the name
-// it reads itself, paid and checked, at this bucket when the hint found one: the same bytes.
-std::int32_t hint_name_bucket(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
-                              const hash_table* table);
+// The link-file stage: the name at `st_name` in `strtab` and its bucket, whose line is asked
+// for; no name (bucket -1) when the hint could not read it or hints are off. The stage pays
+// for such a name from its walk's budget before it enters it (see pay_for_name).
+struct name_ahead {
+    std::optional<std::string_view> name;
+    std::int32_t bucket = -1;
+};
+name_ahead read_name_ahead(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                           const hash_table* table);
 
 // The module stage, relocation by relocation. While relocation j is handled, the hints ask for
 // the bucket of relocation j + 16's name, the newest entry of relocation j + 8's chain, and the

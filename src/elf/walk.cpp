@@ -78,3 +78,11 @@ std::optional<std::string_view> read_symbol_name(image_walk& walk, const Elf32_S
                 st_name, scanned != 0 ? "runs to the end of the file without a NUL" : "is outside the file");
     return std::nullopt;
 }
+
+bool pay_for_name(image_walk& walk, std::string_view name)
+{
+    if (name.size() >= walk.budget.names_left)
+        return false;
+    walk.budget.names_left -= name.size() + 1;
+    return true;
+}
