@@ -1,49 +1,8 @@
 #!/bin/sh
 # Regenerates tests/fixtures: target system images (link files) and modules linked by LLVM
 # lld and by GNU ld, plus manifest.txt, what the tests expect the modweld binary to do with
-# each pair. The manifest comes from readelf's view of the files, never from modweld:
-#
-#   fixture NAME LINK_FILE LINKED_IMAGE   one per pair
-#   layout identity|default|shifted       whether allocated sections sit at address == offset
-#   core ARCH PROFILE                     the link file's Tag_CPU_arch and Tag_CPU_arch_profile
-#                                         (readelf -A; "-" when absent)
-#   floats LINK_FILE MODULE               each file's float convention: vfp (Tag_ABI_VFP_args:
-#                                         VFP registers), base (an aeabi file attributes group
-#                                         without the tag, or AAPCS), - (no .ARM.attributes:
-#                                         nothing stated)
-#   plt ADDR STATE                        the module's .plt (readelf -S) and the mapping symbol
-#                                         at its start (readelf -s): $a ARM, $t Thumb; "- -"
-#                                         without a .plt
-#   slot OFFSET NAME VALUE OUTCOME        one per R_ARM_JUMP_SLOT, in readelf -r order
-#   status 0|1                            0 when every slot is filled or kept
-#   out "LINE"                            modweld's standard output, line by line
-#   trace "LINE"                          the same with -D 1
-#
-# A quoted LINE is everything between the first and the last double quote, blanks included.
-#
-# OUTCOME: fill (the link file's last STT_FUNC of that name gives VALUE), keep (the module's
-# symbol has a value: the slot stays as linked), missing (no such function in the link file),
-# outside (found, but the 4 bytes at OFFSET are past the end of the file), misplaced SECTION
-# ADDR OFF (found, but OFFSET lies in allocated section SECTION, whose address ADDR is not its
-# file offset OFF: writing the slot there would corrupt the module), plt-refused (found, but
-# the link file's core cannot run the module's PLT, see below).
-#
-# How each outcome follows from readelf:
-# - The core: Tag_CPU_arch v6-M, v6S-M or v8-M.baseline is a Thumb-1 core (ARMv6-M, ARMv6S-M,
-#   ARMv8-M baseline), which runs no PLT a linker writes: a slot filled through a .plt starting
-#   with $a ("ARM code") or $t ("Thumb-2 code": both linkers' Thumb PLT header starts
-#   push {lr}; ldr.w lr, ...) is plt-refused, one line for the module. v7E-M, v8-M.mainline,
-#   v8.1-M.mainline, or any Tag_CPU_arch with Tag_CPU_arch_profile Microcontroller, is a
-#   Thumb-2 M-profile core: only a .plt starting with $a is refused. Other link files refuse no
-#   PLT. The line names the .plt's address, the PLT header every lazy slot points at.
-# - The float convention: when both files state one (floats line, neither "-") and they differ,
-#   the module is refused with one line before any slot line; its slots are still walked (and
-#   traced), but nothing is written.
-# - The lines: with -D, first "hash_table_insert symbol NAME " for every STT_FUNC in the link
-#   file's .symtab, in symbol-table order; then the float line; then, slot by slot, the
-#   failure line of each failed slot (refused slots share one line) and, with -D, "relocate
-#   symbol NAME--VALUE" for each filled one; last "relocation sucessfully" or "relocation
-#   failed".
+# each pair. The manifest comes from readelf's view of the files, never from modweld; its
+# format, and how each outcome follows from readelf, are written at its top (see format below).
 #
 # Tools: clang and clang++ 14, ld.lld 14, 19 and 22, each found as NAME-N on PATH or in LLVM's
 # versioned bin directory /usr/lib/llvm-N/bin and checked to report major version N (never
@@ -126,6 +85,53 @@ gnu_target m4-hard $m4_hard
 lld_module() { "$LLD14" -shared -z max-page-size=1 "$@"; }
 gnu_module() { "${GNU}ld" -shared -z max-page-size=1 "$@"; }
 
+# format: the manifest's format and where each expectation comes from.
+format() {
+  cat <<'END'
+#   fixture NAME LINK_FILE LINKED_IMAGE   one per pair
+#   layout identity|default|shifted       whether allocated sections sit at address == offset
+#   core ARCH PROFILE                     the link file's Tag_CPU_arch and Tag_CPU_arch_profile
+#                                         (readelf -A; "-" when absent)
+#   floats LINK_FILE MODULE               each file's float convention: vfp (Tag_ABI_VFP_args:
+#                                         VFP registers), base (an aeabi file attributes group
+#                                         without the tag, or AAPCS), - (no .ARM.attributes:
+#                                         nothing stated)
+#   plt ADDR STATE                        the module's .plt (readelf -S) and the mapping symbol
+#                                         at its start (readelf -s): $a ARM, $t Thumb; "- -"
+#                                         without a .plt
+#   slot OFFSET NAME VALUE OUTCOME        one per R_ARM_JUMP_SLOT, in readelf -r order
+#   status 0|1                            0 when every slot is filled or kept
+#   out "LINE"                            modweld's standard output, line by line
+#   trace "LINE"                          the same with -D 1
+#
+# A quoted LINE is everything between the first and the last double quote, blanks included.
+#
+# OUTCOME: fill (the link file's last STT_FUNC of that name gives VALUE), keep (the module's
+# symbol has a value: the slot stays as linked), missing (no such function in the link file),
+# outside (found, but the 4 bytes at OFFSET are past the end of the file), misplaced SECTION
+# ADDR OFF (found, but OFFSET lies in allocated section SECTION, whose address ADDR is not its
+# file offset OFF: writing the slot there would corrupt the module), plt-refused (found, but
+# the link file's core cannot run the module's PLT, see below).
+#
+# How each outcome follows from readelf:
+# - The core: Tag_CPU_arch v6-M, v6S-M or v8-M.baseline is a Thumb-1 core (ARMv6-M, ARMv6S-M,
+#   ARMv8-M baseline), which runs no PLT a linker writes: a slot filled through a .plt starting
+#   with $a ("ARM code") or $t ("Thumb-2 code": both linkers' Thumb PLT header starts
+#   push {lr}; ldr.w lr, ...) is plt-refused, one line for the module. v7E-M, v8-M.mainline,
+#   v8.1-M.mainline, or any Tag_CPU_arch with Tag_CPU_arch_profile Microcontroller, is a
+#   Thumb-2 M-profile core: only a .plt starting with $a is refused. Other link files refuse no
+#   PLT. The line names the .plt's address, the PLT header every lazy slot points at.
+# - The float convention: when both files state one (floats line, neither "-") and they differ,
+#   the module is refused with one line before any slot line; its slots are still walked (and
+#   traced), but nothing is written.
+# - The lines: with -D, first "hash_table_insert symbol NAME " for every STT_FUNC in the link
+#   file's .symtab, in symbol-table order; then the float line; then, slot by slot, the
+#   failure line of each failed slot (refused slots share one line) and, with -D, "relocate
+#   symbol NAME--VALUE" for each filled one; last "relocation sucessfully" or "relocation
+#   failed".
+END
+}
+
 manifest=$tmp/manifest.txt
 {
   echo "# Written by tools/make-fixtures.sh from readelf output; regenerate, do not edit."
@@ -134,6 +140,8 @@ manifest=$tmp/manifest.txt
   echo "# $("${GNU}gcc" --version | head -n 1)"
   echo "# $("${GNU}ld" --version | head -n 1)"
   echo "# $("$READELF" --version | head -n 1)"
+  echo "#"
+  format
 } >"$manifest"
 
 # attributes FILE: "ARCH PROFILE FLOATS" as readelf -A shows FILE's build attributes (see
