@@ -31,9 +31,13 @@ seed() {
     pair)
         { u32le "$(stat -c %s "$fixtures/target.elf")"; cat "$fixtures/target.elf" "$fixtures/module.so"; } >"$dir/target+module"
         { u32le "$(stat -c %s "$fixtures/module.so")"; cat "$fixtures/module.so" "$fixtures/module.so"; } >"$dir/module+module"
-        # An M-profile target with a module whose PLT it cannot run.
-        m3=$root/tests/fixtures/gnu-m3-target.elf
-        { u32le "$(stat -c %s "$m3")"; cat "$m3" "$root/tests/fixtures/lld-m3.so"; } >"$dir/m3-target+lld-module" ;;
+        # M-profile targets with a module whose PLT they cannot run, and a module passing
+        # floats in other registers than its target.
+        real=$root/tests/fixtures
+        pair_seed() { { u32le "$(stat -c %s "$real/$1")"; cat "$real/$1" "$real/$2"; } >"$dir/$3"; }
+        pair_seed gnu-m3-target.elf lld-m3.so m3-target+lld-module
+        pair_seed gnu-m0-target.elf lld19-m0.so m0-target+lld19-module
+        pair_seed gnu-m3-target.elf gnu-m4-hard.so m3-target+hard-float-module ;;
     options)
         printf 'modweld\0-l\0k.elf\0-o\0out.mo\0app.so' >"$dir/run"
         printf 'modweld\0-D\0on\0-l\0k.elf\0-o\0out.mo\0-V\0x\0app.so' >"$dir/version"
