@@ -4,6 +4,10 @@
 include(GNUInstallDirs)
 
 set(MODWELD_MAN_PAGE ${PROJECT_BINARY_DIR}/doc/modweld.1)
+# Its DIAGNOSTICS come from README's Messages table; a change there configures the page anew.
+include(${CMAKE_CURRENT_LIST_DIR}/ManPageDiagnostics.cmake)
+modweld_diagnostics_from_readme(${PROJECT_SOURCE_DIR}/README.md MODWELD_DIAGNOSTICS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
 configure_file(${PROJECT_SOURCE_DIR}/doc/modweld.1.in ${MODWELD_MAN_PAGE} @ONLY)
 
 if(WIN32)

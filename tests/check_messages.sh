@@ -1,6 +1,6 @@
 #!/bin/sh
-# Every message the tool prints on standard output must be documented in README's Messages
-# section and in the manual page's DIAGNOSTICS section.
+# Every message the tool prints on standard output must have its entry in README's Messages
+# table, the catalogue the manual page's DIAGNOSTICS section is made from.
 #
 #   check_messages.sh SOURCE_DIR
 #
@@ -10,12 +10,9 @@
 # fprintf(stderr, ...) and fputs(..., stderr) are skipped.
 #
 # The rule: the format is cut at its conversions (%s, %u, %x, %zu, %llu, ...), where the
-# documents write NAME, 0xN, N or an italic word. Each piece, trimmed of blanks and colons,
-# that keeps three characters or more must appear in order in one entry of the document; the
-# first piece at the entry's start if the format starts with text, the last at its end if
-# it ends with text. README's entries are its code spans; the manual page's are the text of
-# its font macro lines (.B, .BI, .IB, .BR, .RB) with escapes removed, roman arguments
-# separating one entry from the next.
+# table writes <name>. Each piece, trimmed of blanks and colons, that keeps three characters
+# or more must appear in order in one entry, a code span of the table; the first piece at the
+# entry's start if the format starts with text, the last at its end if it ends with text.
 set -eu
 root=${1:?usage: check_messages.sh SOURCE_DIR}
 
@@ -58,39 +55,16 @@ function word(s) {
     sub(/[ \t]+$/, "", s); return s
 }
 
-function document(path, from, to, man,   line, in_section) {
+function document(path, from, to,   line, in_section) {
     while ((getline line < path) > 0) {
         if (line ~ from) in_section = 1
         else if (line ~ to) in_section = 0
-        else if (in_section && man) man_entries(line, path)
         else if (in_section) while (match(line, /`[^`]+`/)) {
             entry[path, ++count[path]] = trim(substr(line, RSTART + 1, RLENGTH - 2))
             line = substr(line, RSTART + RLENGTH)
         }
     }
     close(path)
-}
-
-function man_entries(line, path,   macro, n, a, i, c, q, cur, started, font, text) {
-    if (!match(line, /^\.(B|I|BI|IB|BR|RB)([ \t]|$)/)) return
-    macro = substr(line, 2, RLENGTH - 1); sub(/[ \t]$/, "", macro)
-    line = substr(line, RLENGTH + 1)
-    for (i = 1; i <= length(line) + 1; i++) {
-        c = substr(line, i, 1)
-        if (q && c == "\"" && substr(line, i + 1, 1) == "\"") { cur = cur c; i++ }
-        else if (q && c == "\"") q = 0
-        else if (!q && (c == " " || c == "\t" || c == "")) { if (started) { a[++n] = cur; cur = ""; started = 0 } }
-        else if (!q && c == "\"" && !started) { q = 1; started = 1 }
-        else { cur = cur c; started = 1 }
-    }
-    for (i = 1; i <= n + 1; i++) {
-        font = length(macro) == 1 ? macro : substr(macro, (i - 1) % 2 + 1, 1)
-        if (i <= n && font != "R") {
-            gsub(/\\f(\[[^]]*\]|\(..|.)/, "", a[i]); gsub(/\\\(aq/, sq, a[i]); gsub(/\\\(dq/, "\"", a[i])
-            gsub(/\\-/, "-", a[i]); gsub(/\\[&|^]/, "", a[i]); gsub(/\\\(../, "", a[i])
-            text = text (length(macro) == 1 && text != "" ? " " : "") a[i]
-        } else if (text != "") { entry[path, ++count[path]] = trim(text); text = "" }
-    }
 }
 
 function documented(path, pieces, n, at_start, at_end,   e, s, i, pos, k, from) {
@@ -115,9 +89,8 @@ function documented(path, pieces, n, at_start, at_end,   e, s, i, pos, k, from) 
 { files[++nfiles] = $0 }
 
 END {
-    readme = root "/README.md"; man = root "/doc/modweld.1.in"
-    document(readme, "^## Messages", "^## ", 0)
-    document(man, "^\\.SH DIAGNOSTICS", "^\\.SH ", 1)
+    readme = root "/README.md"
+    document(readme, "^## Messages", "^## ")
     for (f = 1; f <= nfiles; f++) {
         text = ""
         while ((getline line < files[f]) > 0) text = text " " code(line)
@@ -146,7 +119,6 @@ END {
         }
         if (np == 0) { print "nothing to match in " quoted(messages[m]); failed = 1 }
         if (!documented(readme, pieces, np, at_start, at_end)) { print "README.md (Messages) lacks " quoted(messages[m]); failed = 1 }
-        if (!documented(man, pieces, np, at_start, at_end)) { print "doc/modweld.1.in (DIAGNOSTICS) lacks " quoted(messages[m]); failed = 1 }
     }
     print nmessages " messages checked, " skipped + 0 " writes to standard error skipped"
     exit failed

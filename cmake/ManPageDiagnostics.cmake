@@ -1,0 +1,63 @@
+# The manual page's DIAGNOSTICS entries, made from README's Messages table, the one catalogue
+# of the tool's messages: a row's message becomes a tagged paragraph's tag, in bold, with each
+# `<name>` in it in italics, and its meaning the paragraph.
+
+# Text for a troff line: backslashes and hyphens escaped, the ellipsis spelled out.
+function(_modweld_troff_text text out)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  string(REPLACE "…" "..." text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# A table cell in troff: `code` in bold with <name> in italics, *words* in italics.
+function(_modweld_cell_to_troff cell out)
+  set(result "")
+  while(cell MATCHES "^([^`]*)`([^`]*)`(.*)$")
+    set(before "${CMAKE_MATCH_1}")
+    set(code "${CMAKE_MATCH_2}")
+    set(cell "${CMAKE_MATCH_3}")
+    _modweld_troff_text("${before}" before)
+    _modweld_troff_text("${code}" code)
+    string(REGEX REPLACE "<([^<>]+)>" "\\\\fI\\1\\\\fB" code "${code}")
+    string(APPEND result "${before}\\fB${code}\\fR")
+  endwhile()
+  _modweld_troff_text("${cell}" rest)
+  string(APPEND result "${rest}")
+  string(REGEX REPLACE "\\*([^*]+)\\*" "\\\\fI\\1\\\\fR" result "${result}")
+  set(${out} "\\&${result}" PARENT_SCOPE)
+endfunction()
+
+# Sets `out` to the .TP entries of the Messages table of `readme`.
+function(modweld_diagnostics_from_readme readme out)
+  file(READ "${readme}" content)
+  # A list splits at semicolons: keep those of the text apart until the end.
+  string(REPLACE ";" "@MODWELD_SEMICOLON@" content "${content}")
+  string(REPLACE "\n" ";" lines "${content}")
+  set(in_section FALSE)
+  set(entries "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^## ")
+      set(in_section FALSE)
+      if(line STREQUAL "## Messages")
+        set(in_section TRUE)
+      endif()
+    elseif(in_section AND line MATCHES "^\\| (`.*) \\| (.*) \\|$")
+      set(meaning "${CMAKE_MATCH_2}")
+      # A sentence on the page: its first letter in capitals.
+      string(SUBSTRING "${meaning}" 0 1 first)
+      string(SUBSTRING "${meaning}" 1 -1 rest)
+      string(TOUPPER "${first}" first)
+      set(meaning "${first}${rest}")
+      _modweld_cell_to_troff("${CMAKE_MATCH_1}" tag)
+      _modweld_cell_to_troff("${meaning}" paragraph)
+      string(APPEND entries ".TP\n${tag}\n${paragraph}.\n")
+    endif()
+  endforeach()
+  if(entries STREQUAL "")
+    message(FATAL_ERROR "${readme} has no Messages table")
+  endif()
+  string(REPLACE "@MODWELD_SEMICOLON@" ";" entries "${entries}")
+  string(REGEX REPLACE "\n$" "" entries "${entries}")
+  set(${out} "${entries}" PARENT_SCOPE)
+endfunction()
