@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(le(link.data(), record) && link.size() >= sizeof(Elf32_Sym) &&
                     le(record, link.data() + (link.size() - sizeof(Elf32_Sym))),
                 "a table entry refers to a record inside the link file");
-        (void)referenced_st_value(found);
+        (void)record_at<Elf32_Sym>(found).st_value;
     }
     if (table != nullptr)
         hash_table_destroy(table);

@@ -153,7 +153,7 @@ TEST(Symbols, ReadInPlaceAndCountedBySize)
     EXPECT_EQ(first.st_value, 0x2011du);
     EXPECT_EQ(elf32_st_type(first.st_info), STT_FUNC);
     EXPECT_EQ(elf32_st_type((*symbols)[2].st_info), STT_OBJECT);
-    EXPECT_EQ(referenced_st_value(symbols->address(1)), 0x2011du);
+    EXPECT_EQ(record_at<Elf32_Sym>(symbols->address(1)).st_value, 0x2011du);
 }
 
 TEST(Relocations, TypeAndSymbolComeFromRInfo)

@@ -44,7 +44,7 @@ protected:
         const void* found = hash_table_lookup(table_, name);
         if (found == nullptr)
             return std::nullopt;
-        return referenced_st_value(found);
+        return record_at<Elf32_Sym>(found).st_value;
     }
 
     bytes link_;               // must outlive the table's entries

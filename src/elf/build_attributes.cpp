@@ -96,13 +96,11 @@ target_core core_of(const stated& found)
 
 float_args floats_of(const stated& found)
 {
-    const std::optional<std::uint64_t> args =
-        found.vfp_args ? found.vfp_args : found.file_group_read ? std::optional<std::uint64_t>(VFP_ARGS_BASE) : std::nullopt;
-    if (args == VFP_ARGS_BASE)
-        return float_args::core_registers;
-    if (args == VFP_ARGS_VFP)
-        return float_args::vfp_registers;
-    return float_args::unstated;
+    // A file group read to its end without the tag states the base variant.
+    const std::uint64_t args = found.vfp_args.value_or(found.file_group_read ? VFP_ARGS_BASE : VFP_ARGS_TOOLCHAIN);
+    return args == VFP_ARGS_BASE ? float_args::core_registers
+           : args == VFP_ARGS_VFP ? float_args::vfp_registers
+                                  : float_args::unstated;
 }
 
 } // namespace
@@ -131,16 +129,10 @@ build_attributes read_build_attributes(image_view image)
 
 const char* core_name(target_core core)
 {
-    switch (core) {
-    case target_core::armv6_m:
-        return "ARMv6-M";
-    case target_core::armv6s_m:
-        return "ARMv6S-M";
-    case target_core::armv8_m_baseline:
-        return "ARMv8-M baseline";
-    default:
-        return "M-profile";
-    }
+    return core == target_core::armv6_m            ? "ARMv6-M"
+           : core == target_core::armv6s_m         ? "ARMv6S-M"
+           : core == target_core::armv8_m_baseline ? "ARMv8-M baseline"
+                                                   : "M-profile";
 }
 
 plt_code plt_code_at(image_view image, std::uint32_t slot_value)

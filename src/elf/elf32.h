@@ -151,12 +151,6 @@ inline std::optional<Elf32_Sym> read_symbol(image_view image, const Elf32_Shdr& 
     return read_record<Elf32_Sym>(image, symtab.sh_offset + std::uint64_t{index} * sizeof(Elf32_Sym));
 }
 
-// The st_value of a symbol record kept by address (as the symbol table keeps the link file's).
-inline std::uint32_t referenced_st_value(const void* symbol)
-{
-    return record_at<Elf32_Sym>(symbol).st_value;
-}
-
 // The bytes of a section; absent unless they lie inside the image.
 inline std::optional<image_view> section_contents(image_view image, const Elf32_Shdr& shdr)
 {

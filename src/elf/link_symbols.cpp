@@ -36,9 +36,7 @@ struct link_walk {
 
 // One symbol section being entered.
 struct symbol_section {
-    image_walk& walk;
-    hash_table* table;
-    bool trace;
+    link_walk& link;
     std::uint32_t index;
     record_table<Elf32_Sym> symbols;
     Elf32_Shdr strtab;
@@ -53,17 +51,17 @@ void select_functions(const symbol_section& s, std::uint32_t& next, function_bat
         if (elf32_st_type(sym.st_info) != STT_FUNC)
             continue;
         batch.functions[batch.count++] = {next, sym.st_name, {}};
-        prefetch_image(s.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
+        prefetch_image(s.link.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
     }
 }
 
 // Phase 2: their names and buckets, read ahead; none once the walk may read no more names.
 void read_names_ahead(const symbol_section& s, function_batch& batch)
 {
-    if (s.walk.budget.names_left == 0)
+    if (s.link.walk.budget.names_left == 0)
         return;
     for (std::uint32_t k = 0; k < batch.count; ++k)
-        batch.functions[k].ahead = read_name_ahead(s.walk.image, s.strtab, batch.functions[k].st_name, s.table);
+        batch.functions[k].ahead = read_name_ahead(s.link.walk.image, s.strtab, batch.functions[k].st_name, s.link.table);
 }
 
 // Phase 3: in symbol order, the name paid for (or read and checked), then the trace line and
@@ -74,17 +72,17 @@ stage_result enter_batch(symbol_section& s, const function_batch& batch)
     for (std::uint32_t k = 0; k < batch.count; ++k) {
         const function_symbol& f = batch.functions[k];
         const std::optional<std::string_view> name =
-            f.ahead.name && pay_for_name(s.walk, *f.ahead.name)
+            f.ahead.name && pay_for_name(s.link.walk, *f.ahead.name)
                 ? f.ahead.name
-                : read_symbol_name(s.walk, s.strtab, f.st_name, {s.index, f.index});
+                : read_symbol_name(s.link.walk, s.strtab, f.st_name, {s.index, f.index});
         if (!name) {
             result = stage_result::failed;
             continue;
         }
-        if (s.trace)
+        if (s.link.trace)
             std::printf("hash_table_insert symbol %s \n", name->data());
-        const std::int32_t bucket = f.ahead.name ? f.ahead.bucket : hash_table_index(s.table, *name);
-        if (hash_table_insert_at(s.table, bucket, *name, s.symbols.address(f.index)) != 0) {
+        const std::int32_t bucket = f.ahead.name ? f.ahead.bucket : hash_table_index(s.link.table, *name);
+        if (hash_table_insert_at(s.link.table, bucket, *name, s.symbols.address(f.index)) != 0) {
             std::fputs("out of memory\n", stdout);
             return stage_result::out_of_memory;
         }
@@ -117,7 +115,7 @@ stage_result enter_symbol_section(link_walk& l, std::uint32_t index, const Elf32
     if (!start_table(l.table, symbols->size()))
         return stage_result::out_of_memory;
 
-    symbol_section s{l.walk, l.table, l.trace, index, *symbols, *strtab};
+    symbol_section s{l, index, *symbols, *strtab};
     stage_result result = stage_result::ok;
     function_batch batch;
     for (std::uint32_t next = 0; next < s.symbols.size();) {

@@ -45,9 +45,8 @@ bool fill_section(module_walk& m, image_span image, std::uint32_t index, const E
     if (!relocations)
         return false;
     const std::optional<Elf32_Shdr> symtab = linked_section(m.walk, index, section.sh_link);
-    if (!symtab)
-        return false;
-    const std::optional<Elf32_Shdr> strtab = linked_section(m.walk, section.sh_link, symtab->sh_link);
+    const std::optional<Elf32_Shdr> strtab =
+        symtab ? linked_section(m.walk, section.sh_link, symtab->sh_link) : std::nullopt;
     if (!strtab)
         return false;
 

@@ -97,7 +97,7 @@ std::optional<std::uint32_t> look_up_value(module_walk& m, const rel_section& re
     if (m.functions != nullptr && m.functions->bucket_count > 0)
         found = hash_table_lookup_at(m.functions, hash_table_index(m.functions, name), name, m.lookups);
     if (found != nullptr)
-        return referenced_st_value(found);
+        return record_at<Elf32_Sym>(found).st_value; // the table refers to the link file's records
     if (!m.lookups.exhausted) {
         std::printf("relocate symbol %s failed\n", name.data());
     } else if (!m.lookups_reported) {
