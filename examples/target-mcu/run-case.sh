@@ -5,26 +5,43 @@
 #
 #   run-case.sh MODWELD WORKDIR MODULE CPU CASE
 #
-#   MODULE  gcc: arm-none-eabi-gcc and GNU ld; clang: clang and GNU ld; lld: clang and ld.lld
+#   MODULE  how the module is built: the compiler of its objects and the linker
+#           gcc                   arm-none-eabi-gcc, GNU ld
+#           clang                 clang (any version), GNU ld
+#           clang-lldN            clang (any version), ld.lld N (14, 19 or 22)
+#           gcc-lldN              arm-none-eabi-gcc, ld.lld N (19 or 22)
+#           driver-clang14-lld19  one clang 14 command, linking with ld.lld 19
+#           driver-clang14-ld     one clang 14 command, linking with GNU ld
+#           driver-clang19        one clang 19 command, linking with its own ld.lld
 #   CPU     the module's core, which picks the board and the target's build:
-#           cortex-m3 (mps2-an385), cortex-m4 (mps2-an386), cortex-m7 (mps2-an500),
-#           cortex-m33 (mps2-an505), cortex-m55 (mps3-an547); cortex-m0 and cortex-m23
-#           have no board here (link-refused only)
+#           cortex-m0 (microbit), cortex-m3 (mps2-an385), cortex-m4 (mps2-an386),
+#           cortex-m7 (mps2-an500), cortex-m33 (mps2-an505), cortex-m55 (mps3-an547);
+#           cortex-m23 has no board here (a link file only)
 #   CASE    welded         welded against the target that loads it: prints the right answer
 #           unwelded       the linked image as it is: the target refuses it
 #           thumb-cleared  welded, then bit 0 of every filled slot cleared: UsageFault
 #           wrong-target   welded against a build of the target whose code lies at
 #                          0x60000000, where an385, an386 and an505 have no memory: BusFault
+#           no-imports     a module that calls nothing in the target (compute-module.c)
 #           link-refused   GNU ld cannot write a PLT for the core and links nothing
-#           weld-refused   the module has an ARM-state PLT, which the core cannot run: modweld
-#                          refuses to weld it
+#           weld-refused   the module's PLT is one the core cannot run: modweld refuses it
+#           float-soft-welded, float-hard-welded
+#                          float-module.c, module and target both -mfloat-abi=soft or both
+#                          -mfloat-abi=hard: prints the right value
+#           float-hard-on-soft-refused, float-soft-on-hard-refused
+#                          the module built with one, the target with the other: modweld
+#                          refuses the pair
+#           float-hard-on-soft-forced, float-soft-on-hard-forced
+#                          the same pairs welded without modweld's checks: each side reads
+#                          the float where its own convention puts it, so the module gets its
+#                          argument back and prints a wrong value
 #
 # Exits 77 when a tool is missing, so that CTest reports the case as skipped; under CI
 # (CI=true), which installs the tools, a missing tool fails the case instead.
 set -eu
 
 if [ $# -ne 5 ]; then
-    echo "usage: $0 MODWELD WORKDIR gcc|clang|lld CPU welded|unwelded|thumb-cleared|wrong-target|link-refused|weld-refused" >&2
+    echo "usage: $0 MODWELD WORKDIR MODULE CPU CASE" >&2
     exit 2
 fi
 modweld=$1 work=$2 module=$3 cpu=$4 case=$5
@@ -35,41 +52,84 @@ sim=$src/../target-sim
 readelf=arm-none-eabi-readelf
 
 # The board for each core, with where its code, data and image store lie, and the core's
-# clang triple.
-board='' code='' ram='' store=''
+# clang triple and floating-point unit. The microbit has 256 KiB of flash and 16 KiB of RAM:
+# the store is the flash's upper half, and the module gets 6 KiB.
+board='' fpu='' sizes=''
+code=0x00000000 ram=0x20000000 store=0x00200000
 case $cpu in
-cortex-m3) triple=thumbv7m-none-eabi board=mps2-an385 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
-cortex-m4) triple=thumbv7em-none-eabi board=mps2-an386 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
-cortex-m7) triple=thumbv7em-none-eabi board=mps2-an500 code=0x00000000 ram=0x20000000 store=0x00200000 ;;
-# These two start in the Secure state: the Secure aliases of their memories.
-cortex-m33) triple=thumbv8m.main-none-eabi board=mps2-an505 code=0x10000000 ram=0x38000000 store=0x10200000 ;;
-cortex-m55) triple=thumbv8.1m.main-none-eabi board=mps3-an547 code=0x10000000 ram=0x30000000 store=0x11000000 ;;
-cortex-m0) triple=thumbv6m-none-eabi ;;
+cortex-m0)
+    triple=thumbv6m-none-eabi board=microbit store=0x00020000
+    sizes=,--defsym=STORE_SIZE=0x20000,--defsym=MODULE_MEMORY=0x1800
+    ;;
+cortex-m3) triple=thumbv7m-none-eabi board=mps2-an385 ;;
+cortex-m4) triple=thumbv7em-none-eabi board=mps2-an386 fpu=fpv4-sp-d16 ;;
+cortex-m7) triple=thumbv7em-none-eabi board=mps2-an500 fpu=fpv5-d16 ;;
 cortex-m23) triple=thumbv8m.base-none-eabi ;;
+# These two start in the Secure state: the Secure aliases of their memories.
+cortex-m33) triple=thumbv8m.main-none-eabi board=mps2-an505 fpu=fpv5-sp-d16 code=0x10000000 ram=0x38000000 store=0x10200000 ;;
+cortex-m55) triple=thumbv8.1m.main-none-eabi board=mps3-an547 code=0x10000000 ram=0x30000000 store=0x11000000 ;;
 *) echo "unknown core $cpu" >&2; exit 2 ;;
 esac
+
+# The module's source and both sides' float ABI (none: the compiler's default, soft here).
+source=$sim/hello-module.c module_float='' target_float=''
 case $case in
-welded | unwelded | thumb-cleared | wrong-target | weld-refused)
-    [ -n "$board" ] || { echo "no board for $cpu" >&2; exit 2; } ;;
-link-refused) ;;
+welded | unwelded | thumb-cleared | wrong-target | link-refused | weld-refused) ;;
+no-imports) source=$src/compute-module.c ;;
+float-*-welded | float-*-refused | float-*-forced)
+    source=$src/float-module.c
+    abis=${case#float-}
+    abis=${abis%-*}
+    module_float=${abis%%-on-*}
+    target_float=${abis##*-on-}
+    case $module_float/$target_float in
+    soft/soft | hard/hard | hard/soft | soft/hard) ;;
+    *) echo "unknown case $case" >&2; exit 2 ;;
+    esac
+    [ -n "$fpu" ] || { echo "no floating-point unit known for $cpu" >&2; exit 2; }
+    ;;
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
+case $case in
+link-refused | weld-refused | float-*-refused) ;;
+*) [ -n "$board" ] || { echo "no board for $cpu" >&2; exit 2; } ;;
+esac
+
+float_flags() { # soft|hard|''
+    case $1 in
+    hard) echo "-mfloat-abi=hard -mfpu=$fpu" ;;
+    soft) echo -mfloat-abi=soft ;;
+    esac
+}
 
 command -v arm-none-eabi-gcc >/dev/null || skip arm-none-eabi-gcc gcc-arm-none-eabi
 command -v arm-none-eabi-ld >/dev/null || skip arm-none-eabi-ld binutils-arm-none-eabi
 case $case in
-welded | unwelded | thumb-cleared | wrong-target)
-    command -v qemu-system-arm >/dev/null || skip qemu-system-arm qemu-system-arm ;;
+link-refused | weld-refused | float-*-refused) ;;
+*) command -v qemu-system-arm >/dev/null || skip qemu-system-arm qemu-system-arm ;;
 esac
+
+# The compiler of the module's objects and its linker: gnu (arm-none-eabi-ld), lld (ld.lld
+# of the version named, whichever ld.lld is first on PATH) or driver (clang links).
+lld_with() { # VERSION
+    lld=$(find_llvm_tool ld.lld "$1") || skip "ld.lld $1" "lld-$1"
+}
+clang_with() { # VERSION
+    clang=$(find_llvm_tool clang "$1") || skip "clang $1" "clang-$1"
+}
 case $module in
-gcc) ;;
-clang) clang=$(find_tool clang) || skip clang clang ;;
-lld)
-    clang=$(find_tool clang) || skip clang clang
-    lld=$(find_tool ld.lld) || skip ld.lld lld
-    ;;
+gcc) compiler=gcc linker=gnu ;;
+clang) compiler=clang linker=gnu ;;
+clang-lld14 | clang-lld19 | clang-lld22) compiler=clang linker=lld; lld_with "${module#clang-lld}" ;;
+gcc-lld19 | gcc-lld22) compiler=gcc linker=lld; lld_with "${module#gcc-lld}" ;;
+driver-clang14-lld19) compiler=clang linker=driver; clang_with 14; lld_with 19 ;;
+driver-clang14-ld) compiler=clang linker=driver; clang_with 14 ;;
+driver-clang19) compiler=clang linker=driver; clang_with 19 ;;
 *) echo "unknown module toolchain $module" >&2; exit 2 ;;
 esac
+if [ "$compiler" = clang ] && [ -z "${clang:-}" ]; then
+    clang=$(find_tool clang) || skip clang clang
+fi
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -78,29 +138,40 @@ cd "$work"
 # Several flags: left unquoted where used.
 warnings="-Wall -Wextra -Wpedantic -Werror"
 build_target() { # OUTPUT CODE-ADDRESS
-    arm-none-eabi-gcc -mcpu="$cpu" -mthumb -O2 -std=c11 -ffreestanding -nostdlib $warnings \
-        -T "$src/target-mcu.ld" -Wl,--defsym=CODE="$2",--defsym=RAM=$ram,--defsym=STORE=$store \
-        "$src/target-mcu.c" -o "$1"
+    arm-none-eabi-gcc -mcpu="$cpu" -mthumb $(float_flags "$target_float") -O2 -std=c11 -ffreestanding -nostdlib \
+        $warnings -T "$src/target-mcu.ld" -Wl,--defsym=CODE="$2",--defsym=RAM=$ram,--defsym=STORE=$store$sizes \
+        "$src/target-mcu.c" -lgcc -o "$1"
 }
 
 if [ "$case" != link-refused ]; then
     build_target target-mcu $code
-    for name in target_print target_add target_alloc; do
+    for name in target_print target_add target_alloc target_half; do
         $readelf -sW target-mcu | awk -v name=$name '$4 == "FUNC" && $8 == name { found = 1 } END { exit !found }' ||
             fail "target-mcu does not export $name as a function"
     done
 fi
 
 # The compiler runtime goes into the module, or its helpers would be calls into the target.
-libgcc=$(arm-none-eabi-gcc -mcpu="$cpu" -mthumb -print-libgcc-file-name)
-case $module in
-gcc) arm-none-eabi-gcc -mcpu="$cpu" -mthumb -O2 -fPIC -ffreestanding $warnings -c "$sim/hello-module.c" -o module.o ;;
-*) "$clang" --target=$triple -mcpu="$cpu" -O2 -fPIC -ffreestanding $warnings -c "$sim/hello-module.c" -o module.o ;;
-esac
+flags=$(float_flags "$module_float")
+libgcc=$(arm-none-eabi-gcc -mcpu="$cpu" -mthumb $flags -print-libgcc-file-name)
 link_status=0
-case $module in
+case $compiler/$linker in
+gcc/*) arm-none-eabi-gcc -mcpu="$cpu" -mthumb $flags -O2 -fPIC -ffreestanding $warnings -c "$source" -o module.o ;;
+clang/gnu | clang/lld) "$clang" --target=$triple -mcpu="$cpu" $flags -O2 -fPIC -ffreestanding $warnings -c "$source" -o module.o ;;
+clang/driver)
+    # The driver's own link step; a bare-metal clang drops a plain -shared.
+    case $module in
+    driver-clang14-lld19) use_ld="-fuse-ld=lld --ld-path=$lld" ;;
+    driver-clang14-ld) use_ld="--ld-path=$(command -v arm-none-eabi-ld)" ;;
+    driver-clang19) use_ld=-fuse-ld=lld ;;
+    esac
+    "$clang" --target=$triple -mcpu="$cpu" $flags -O2 -fPIC -ffreestanding $warnings -nostdlib -Wl,-shared \
+        -Wl,-z,max-page-size=1 $use_ld "$source" "$libgcc" -o module.so >out 2>err || link_status=$?
+    ;;
+esac
+case $linker in
+gnu) arm-none-eabi-ld -shared -z max-page-size=1 module.o "$libgcc" -o module.so >out 2>err || link_status=$? ;;
 lld) "$lld" -shared -z max-page-size=1 module.o "$libgcc" -o module.so >out 2>err || link_status=$? ;;
-*) arm-none-eabi-ld -shared -z max-page-size=1 module.o "$libgcc" -o module.so >out 2>err || link_status=$? ;;
 esac
 if [ "$case" = link-refused ]; then
     [ $link_status -eq 1 ] || fail "expected the link to fail with status 1, got $link_status"
@@ -137,10 +208,28 @@ expect() { # STATUS LINE...
     cat out
 }
 
+# modweld's refusal: its lines, status 1 and no module image.
+expect_refused() { # LINE
+    status=0
+    "$modweld" -l target-mcu -o module.mo module.so >out 2>err || status=$?
+    expect 1 "$1" 'relocation failed'
+    [ ! -e module.mo ] || fail "modweld wrote module.mo"
+}
+
 # The module's first call is target_add: with a bad slot, that is where it faults, and the
 # core stacks the address it was sent to.
 fault_line() { # CFSR LINK-FILE
     printf 'fault: CFSR 0x%08x HFSR 0x00000000 PC 0x%08x' $(($1)) $(($(symbol_value "$2" target_add) & ~1))
+}
+
+float_line() { # MODULE-ABI TARGET-ABI
+    for abi in "$1" "$2"; do
+        case $abi in
+        hard) set -- "$@" 'VFP registers (-mfloat-abi=hard)' ;;
+        soft) set -- "$@" 'core registers (-mfloat-abi=soft or softfp)' ;;
+        esac
+    done
+    echo "linked image: the module passes floating-point arguments in $3, the link file's target in $4: build the module with the target's -mfloat-abi"
 }
 
 case $case in
@@ -168,16 +257,50 @@ wrong-target)
     # BusFault, IBUSERR
     expect 3 "$(fault_line 0x00000100 target-elsewhere)"
     ;;
+no-imports)
+    [ -z "$($readelf -rW module.so | awk '$3 == "R_ARM_JUMP_SLOT"')" ] || fail "the module has jump slots"
+    weld target-mcu
+    run module.mo
+    expect 0 'module_main returned 25'
+    ;;
 weld-refused)
     plt=$($readelf -SW module.so | sed 's/^ *\[ *[0-9]*\]//' | awk '$1 == ".plt" { print $3 }')
     [ -n "$plt" ] || fail "the module has no .plt"
-    # Its first word, str lr, [sp, #-4]!: the ARM-state PLT header this case is about.
-    [ "$(od -An -tx4 -j $((0x$plt)) -N4 module.so | tr -d ' ')" = e52de004 ] ||
-        fail "the PLT at 0x$plt does not start with an ARM-state PLT header"
-    status=0
-    "$modweld" -l target-mcu -o module.mo module.so >out 2>err || status=$?
-    expect 1 "linked image: the PLT at 0x$(printf %x $((0x$plt))) is ARM code, which the link file's M-profile core cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later" \
-        'relocation failed'
-    [ ! -e module.mo ] || fail "modweld wrote module.mo"
+    # ld.lld 14 writes an ARM PLT for every core, 19 and later for ARMv6-M only; elsewhere
+    # theirs is Thumb-2, which ARMv8-M baseline cannot run either: it lacks ldr.w
+    # (arm-none-eabi-as -mcpu=cortex-m23 rejects the header's ldr.w pc, [lr, #8]!).
+    if [ "$module" = clang-lld14 ] || [ "$cpu" = cortex-m0 ]; then
+        # str lr, [sp, #-4]!
+        kind=ARM first=e52de004
+    else
+        # push {lr}; ldr.w lr, [pc, #8]
+        kind=Thumb-2 first=f8dfb500
+    fi
+    [ "$(od -An -tx4 -j $((0x$plt)) -N4 module.so | tr -d ' ')" = $first ] ||
+        fail "the PLT at 0x$plt does not start with the $kind PLT header ($first)"
+    at=0x$(printf %x $((0x$plt)))
+    case $cpu in
+    # gcc's cortex-m0 is ARMv6S-M, M0 with the SVC instruction
+    cortex-m0) line="linked image: the PLT at $at is $kind code, which the link file's ARMv6S-M core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the target through function pointers it hands the module" ;;
+    cortex-m23) line="linked image: the PLT at $at is $kind code, which the link file's ARMv8-M baseline core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the target through function pointers it hands the module" ;;
+    *) line="linked image: the PLT at $at is ARM code, which the link file's M-profile core cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later" ;;
+    esac
+    expect_refused "$line"
+    ;;
+float-*-welded)
+    weld target-mcu
+    run module.mo
+    expect 0 'target_half(21) = 10.5' 'module_main returned 105'
+    ;;
+float-*-refused)
+    expect_refused "$(float_line $module_float $target_float)"
+    ;;
+float-*-forced)
+    force_weld target-mcu
+    run module.mo
+    # The module's argument is still where it looks for the result: s0 (a hard module on a
+    # soft target, which never touches the floating-point registers) or r0 (a soft module
+    # on a hard target, whose target_half leaves r0 alone).
+    expect 0 'target_half(21) = 21.0' 'module_main returned 210'
     ;;
 esac

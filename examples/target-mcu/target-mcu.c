@@ -1,14 +1,17 @@
 /*
  * target-mcu: plays the target system for module images on an emulated Cortex-M board
- * (qemu-system-arm -M mps2-an385, mps2-an386 or mps2-an505), bare metal.
+ * (qemu-system-arm -M microbit, mps2-an385, mps2-an386, mps2-an500, mps2-an505 or
+ * mps3-an547), bare metal.
  *
  * Its own ELF file is the link file: the module's jump slots hold the addresses of
- * target_print, target_add and target_alloc in this very build, so the module image runs
- * only under the build it was welded against. The emulator puts the module image into
- * the image store before the core starts (-device loader,...,force-raw=on); target-mcu.ld
- * places the store, the code and the data.
+ * target_print, target_add, target_alloc and target_half in this very build, so the module
+ * image runs only under the build it was welded against. The emulator puts the module image
+ * into the image store before the core starts (-device loader,...,force-raw=on);
+ * target-mcu.ld places the store, the code, the data and the module memory.
  *
- * Loading is target-sim's (../module-loader.h), into a static block of module memory.
+ * Loading is target-sim's (../module-loader.h). On a core with a floating-point unit the unit
+ * is switched on at reset, whatever float ABI this build uses, so that a module built for
+ * the hardware's floating point can run under it.
  *
  * All output goes to the emulator through semihosting, and so does the exit status: 0 when
  * module_main returned (its result is printed), 2 for an image that cannot be loaded,
@@ -24,10 +27,12 @@
 int target_print(const char *text);
 int target_add(int a, int b);
 void *target_alloc(unsigned size);
+float target_half(float x);
 
 /* Set by target-mcu.ld. */
 extern const unsigned char image_store[], image_store_end[];
 extern unsigned char data_start[], data_end[], bss_start[], bss_end[], stack_top[];
+extern unsigned char module_memory[], module_memory_end[];
 extern const unsigned char data_load[];
 
 enum { SYS_WRITE0 = 0x04, SYS_EXIT_EXTENDED = 0x20, ADP_STOPPED_APPLICATION_EXIT = 0x20026 };
@@ -157,8 +162,12 @@ __attribute__((used, noinline)) void *target_alloc(unsigned size)
     return block;
 }
 
-/* Where the module runs: as much as its segments reserve, up to this size. */
-static unsigned char module_memory[64u << 10] __attribute__((aligned(8)));
+/* Passes its argument and result as this build's -mfloat-abi says: in s0 for hard, in r0
+   otherwise. */
+__attribute__((used, noinline)) float target_half(float x)
+{
+    return x * 0.5f;
+}
 
 __attribute__((format(printf, 1, 2))) static int reject(const char *why, ...)
 {
@@ -186,7 +195,8 @@ static int load_and_run(void)
 {
     /* The store holds the image and whatever follows it, so every read is bounded by the store. */
     const struct image file = {image_store, (uint32_t)(image_store_end - image_store)};
-    const uintptr_t entry = load_module(&file, sizeof module_memory, place_module);
+    /* Where the module runs: as much as its segments reserve, up to the block's size. */
+    const uintptr_t entry = load_module(&file, (uint32_t)(module_memory_end - module_memory), place_module);
     int (*module_main)(void);
 
     if (entry == 0)
@@ -199,31 +209,50 @@ static int load_and_run(void)
     return EXIT_LOADED;
 }
 
-/* System control block: fault status and which configurable faults are taken as themselves. */
+/* The cores with only Thumb-1 and a few 32-bit instructions (ARMv6-M, ARMv8-M baseline) lack
+   the main extension: no configurable faults, no fault status registers and never a
+   floating-point unit (ARMv6-M reserves CPACR's address). */
+#define MAIN_EXTENSION (__ARM_ARCH_ISA_THUMB >= 2)
+
+/* System control block: fault status, which configurable faults are taken as themselves, and
+   the coprocessors' access (CP10 and CP11: the floating-point unit, and M55's vector unit). */
 #define SHCSR (*(volatile uint32_t *)0xe000ed24u)
 #define CFSR (*(volatile uint32_t *)0xe000ed28u)
 #define HFSR (*(volatile uint32_t *)0xe000ed2cu)
+#define CPACR (*(volatile uint32_t *)0xe000ed88u)
 enum { MEMFAULTENA = 1u << 16, BUSFAULTENA = 1u << 17, USGFAULTENA = 1u << 18 };
+enum { CP10_CP11_FULL_ACCESS = 0xfu << 20 };
 
 /* FRAME: what the core stacked on taking the fault, r0-r3, r12, lr, pc, xpsr. */
 __attribute__((used, noreturn)) void fault_report(const uint32_t *frame)
 {
+#if MAIN_EXTENSION
     say("fault: CFSR 0x%08x HFSR 0x%08x PC 0x%08x", (unsigned)CFSR, (unsigned)HFSR, (unsigned)frame[6]);
+#else
+    say("fault: PC 0x%08x", (unsigned)frame[6]);
+#endif
     leave(EXIT_FAULT);
 }
 
-/* Thread mode only ever runs on the main stack, so the fault's frame is where SP points. */
+/* Thread mode only ever runs on the main stack, so the fault's frame is where SP points.
+   bl for its reach: a baseline core's b spans 2 KiB. */
 __attribute__((naked)) static void fault_handler(void)
 {
     __asm__("mov r0, sp\n\t"
-            "b fault_report");
+            "bl fault_report");
 }
 
 __attribute__((noreturn)) void reset_handler(void)
 {
+#if MAIN_EXTENSION
+    /* Without a floating-point unit the fields read as zero and ignore the write. First, as
+       a hard-float build may use the unit anywhere after this. */
+    CPACR |= CP10_CP11_FULL_ACCESS;
+    __asm__ volatile("dsb\n\tisb" ::: "memory");
+    SHCSR |= MEMFAULTENA | BUSFAULTENA | USGFAULTENA;
+#endif
     copy_bytes(data_start, data_load, (unsigned)(data_end - data_start));
     zero_bytes(bss_start, (unsigned)(bss_end - bss_start));
-    SHCSR |= MEMFAULTENA | BUSFAULTENA | USGFAULTENA;
     leave(load_and_run());
 }
 
