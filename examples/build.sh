@@ -6,8 +6,10 @@
 #   ./build.sh [lld|gnu] [OUTDIR]
 #
 # lld (the default, which made the committed pair): clang --target=armv7a-none-eabi and
-# ld.lld (or ld.lld-14). gnu: arm-none-eabi-gcc and arm-none-eabi-ld (Debian packages
-# gcc-arm-none-eabi and binutils-arm-none-eabi). OUTDIR defaults to this directory.
+# ld.lld, both version 14 whatever comes first on PATH (clang-14 and ld.lld-14, or LLVM
+# 14's bin directory): tests know byte offsets in the pair, which other versions move.
+# gnu: arm-none-eabi-gcc and arm-none-eabi-ld (Debian packages gcc-arm-none-eabi and
+# binutils-arm-none-eabi). OUTDIR defaults to this directory.
 # MODWELD names the modweld binary used for the final check (default ../build/modweld).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,11 +17,19 @@ linker=${1:-lld}
 out=$(mkdir -p "${2:-$here}" && cd "${2:-$here}" && pwd)
 cd "$here"
 
+llvm14() { # NAME
+  command -v "$1-14" 2>/dev/null && return 0
+  [ -x "/usr/lib/llvm-14/bin/$1" ] && { echo "/usr/lib/llvm-14/bin/$1"; return 0; }
+  echo "$1 14 not found (Debian: apt-get install clang-14 lld-14)" >&2
+  return 1
+}
+
 common="-O1 -ffreestanding -fno-builtin -Wall -Wextra"
 case "$linker" in
 lld)
-  lld=$(command -v ld.lld || command -v ld.lld-14) || { echo "ld.lld not found" >&2; exit 1; }
-  cc="clang --target=armv7a-none-eabi $common"
+  clang=$(llvm14 clang) || exit 1
+  lld=$(llvm14 ld.lld) || exit 1
+  cc="$clang --target=armv7a-none-eabi $common"
   arm="-marm"
   thumb="-mthumb"
   link_target() { "$lld" -z max-page-size=4 -T target/target.ld "$@"; }
