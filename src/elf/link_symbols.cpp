@@ -50,7 +50,7 @@ void select_functions(const symbol_section& s, std::uint32_t& next, function_bat
         const Elf32_Sym sym = s.symbols[next];
         if (elf32_st_type(sym.st_info) != STT_FUNC)
             continue;
-        batch.functions[batch.count++] = {next, sym.st_name, {}};
+        batch.functions[batch.count++] = {next, sym.st_name, {{}, -1}};
         prefetch_image(s.link.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
     }
 }
@@ -61,7 +61,7 @@ void read_names_ahead(const symbol_section& s, function_batch& batch)
     if (s.link.walk.budget.names_left == 0)
         return;
     for (std::uint32_t k = 0; k < batch.count; ++k)
-        batch.functions[k].ahead = read_name_ahead(s.link.walk.image, s.strtab, batch.functions[k].st_name, s.link.table);
+        read_name_ahead(s.link.walk.image, s.strtab, batch.functions[k].st_name, s.link.table, batch.functions[k].ahead);
 }
 
 // Phase 3: in symbol order, the name paid for (or read and checked), then the trace line and
@@ -71,8 +71,9 @@ stage_result enter_batch(symbol_section& s, const function_batch& batch)
     stage_result result = stage_result::ok;
     for (std::uint32_t k = 0; k < batch.count; ++k) {
         const function_symbol& f = batch.functions[k];
+        const bool ahead = f.ahead.bucket >= 0;
         const std::optional<std::string_view> name =
-            f.ahead.name && pay_for_name(s.link.walk, *f.ahead.name)
+            ahead && pay_for_name(s.link.walk, f.ahead.name)
                 ? f.ahead.name
                 : read_symbol_name(s.link.walk, s.strtab, f.st_name, {s.index, f.index});
         if (!name) {
@@ -81,7 +82,7 @@ stage_result enter_batch(symbol_section& s, const function_batch& batch)
         }
         if (s.link.trace)
             std::printf("hash_table_insert symbol %s \n", name->data());
-        const std::int32_t bucket = f.ahead.name ? f.ahead.bucket : hash_table_index(s.link.table, *name);
+        const std::int32_t bucket = ahead ? f.ahead.bucket : hash_table_index(s.link.table, *name);
         if (hash_table_insert_at(s.link.table, bucket, *name, s.symbols.address(f.index)) != 0) {
             std::fputs("out of memory\n", stdout);
             return stage_result::out_of_memory;

@@ -8,13 +8,17 @@ namespace {
 // file for every symbol.
 constexpr std::uint64_t HINT_NAME_SCAN = 256;
 
-name_ahead name_and_bucket(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
-                           const hash_table* table)
+void read_name_and_bucket(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name, const hash_table* table,
+                          name_ahead& ahead)
 {
+    ahead.bucket = -1;
     if (!READ_AHEAD || table == nullptr || table->bucket_count <= 0)
-        return {};
+        return;
     const std::optional<std::string_view> name = read_name(image, strtab, st_name, HINT_NAME_SCAN);
-    return name ? name_ahead{name, hash_table_index(table, *name)} : name_ahead{};
+    if (!name)
+        return;
+    ahead.name = *name;
+    ahead.bucket = hash_table_index(table, *name);
 }
 
 // The bucket of relocation j's name, if it is a jump slot whose symbol and name can be read.
@@ -28,7 +32,9 @@ std::int32_t bucket_of_slot(const slot_hints& hints, std::uint32_t j)
     const std::optional<Elf32_Sym> sym = read_symbol(hints.image, hints.rel.symtab, elf32_r_sym(r.r_info));
     if (!sym || sym->st_value != 0)
         return -1;
-    return name_and_bucket(hints.image, hints.rel.strtab, sym->st_name, hints.functions).bucket;
+    name_ahead ahead;
+    read_name_and_bucket(hints.image, hints.rel.strtab, sym->st_name, hints.functions, ahead);
+    return ahead.bucket;
 }
 
 } // namespace
@@ -39,13 +45,12 @@ void prefetch_image(image_view image, std::uint64_t offset)
         prefetch(image.data() + offset);
 }
 
-name_ahead read_name_ahead(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
-                           const hash_table* table)
+void read_name_ahead(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name, const hash_table* table,
+                     name_ahead& ahead)
 {
-    const name_ahead ahead = name_and_bucket(image, strtab, st_name, table);
-    if (ahead.name)
+    read_name_and_bucket(image, strtab, st_name, table, ahead);
+    if (ahead.bucket >= 0)
         hash_table_prefetch(table, ahead.bucket);
-    return ahead;
 }
 
 void start_slot_hints(slot_hints& hints)

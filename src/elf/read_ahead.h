@@ -10,21 +10,20 @@
 #include "symtab/hash_table.h"
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 // Asks for the cache line of byte `offset` of the image, if it lies inside.
 void prefetch_image(image_view image, std::uint64_t offset);
 
 // The link-file stage: the name at `st_name` in `strtab` and its bucket, whose line is asked
-// for; no name (bucket -1) when the hint could not read it or hints are off. The stage pays
-// for such a name from its walk's budget before it enters it (see pay_for_name).
+// for; bucket -1 when the hint could not read the name or hints are off. The stage pays for
+// such a name from its walk's budget before it enters it (see pay_for_name).
 struct name_ahead {
-    std::optional<std::string_view> name;
-    std::int32_t bucket = -1;
+    std::string_view name; // NUL-terminated where it lies; meaningless without a bucket
+    std::int32_t bucket;   // -1: no name read
 };
-name_ahead read_name_ahead(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
-                           const hash_table* table);
+void read_name_ahead(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name, const hash_table* table,
+                     name_ahead& ahead);
 
 // The module stage, relocation by relocation. While relocation j is handled, the hints ask for
 // the bucket of relocation j + 16's name, the newest entry of relocation j + 8's chain, and the

@@ -142,10 +142,15 @@ int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view
     if (table->bucket_count <= 0) // no bucket to hold the entry
         return -1;
     const std::uint64_t words = NAME_WORD + (std::uint64_t{name.size()} + 1 + 3) / 4;
-    const std::uint64_t position = place_entry(table, words);
-    if (position == 0)
-        return -1;
-    std::uint32_t* entry = entry_at(table, position);
+    std::uint64_t position = table->arena_used;
+    std::uint32_t* entry = table->next_entry;
+    if (position + words > table->block_end) {
+        position = place_entry(table, words);
+        if (position == 0)
+            return -1;
+        entry = entry_at(table, position);
+        table->block_end = block_end(block_of(position));
+    }
     entry[words - 1] = 0; // the padding after the name, and its NUL
     entry[NEXT_WORD] = table->buckets[index];
     std::memcpy(entry + VALUE_WORD, &value, sizeof value);
@@ -153,6 +158,7 @@ int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view
     reinterpret_cast<char*>(entry + NAME_WORD)[name.size()] = '\0';
     table->buckets[index] = static_cast<std::uint32_t>(position);
     table->arena_used = position + words;
+    table->next_entry = entry + words;
     return 0;
 }
 

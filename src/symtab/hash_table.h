@@ -25,6 +25,11 @@ struct hash_table {
     std::int32_t bucket_count;
     std::uint64_t reciprocal; // floor(2^64 / bucket_count), for the bucket index
     std::uint64_t arena_used; // the next free position (position 0 is never an entry)
+    // Where that position lies while its block has room, and where the block ends: an insert
+    // then places its entry without working out the block (a tenth of the instructions of a
+    // million-function run went to that).
+    std::uint32_t* next_entry;
+    std::uint64_t block_end;
     memory_block bucket_block;
     memory_block arena[ARENA_BLOCKS]; // of 4-byte words; absent until needed
 };
