@@ -18,26 +18,36 @@ static_assert(sizeof(const void*) <= 8, "a value must fit in two words");
 // Positions stay below 2^32 - 1.
 constexpr std::uint64_t POSITION_LIMIT = 0xffffffffu;
 
-unsigned block_of(std::uint64_t position)
+unsigned block_of(const hash_table* table, std::uint64_t position)
 {
-    return static_cast<unsigned>(std::bit_width((position >> ARENA_FIRST_BLOCK_SHIFT) + 1)) - 1;
+    return static_cast<unsigned>(std::bit_width((position >> table->first_block_shift) + 1)) - 1;
 }
 
-std::uint64_t block_first(unsigned block)
+std::uint64_t block_first(const hash_table* table, unsigned block)
 {
-    return ((std::uint64_t{1} << block) - 1) << ARENA_FIRST_BLOCK_SHIFT;
+    return ((std::uint64_t{1} << block) - 1) << table->first_block_shift;
 }
 
-std::uint64_t block_end(unsigned block)
+std::uint64_t block_end(const hash_table* table, unsigned block)
 {
-    const std::uint64_t end = block_first(block + 1);
+    const std::uint64_t end = block_first(table, block + 1);
     return end < POSITION_LIMIT ? end : POSITION_LIMIT;
 }
 
 std::uint32_t* entry_at(const hash_table* table, std::uint64_t position)
 {
-    const unsigned block = block_of(position);
-    return static_cast<std::uint32_t*>(table->arena[block].start) + (position - block_first(block));
+    const unsigned block = block_of(table, position);
+    return static_cast<std::uint32_t*>(table->arena[block].start) + (position - block_first(table, block));
+}
+
+// The arena's first block: twice as many words as there are buckets, a power of two from 4 Ki
+// to 16 Mi words. That holds a link file's functions and their names, so the first block, with
+// the buckets beside it, grows with the table, and takes huge pages only where the table is big
+// enough to gain from them (see allocate_block).
+unsigned first_block_shift(std::int32_t bucket_count)
+{
+    const unsigned shift = static_cast<unsigned>(std::bit_width(2 * static_cast<std::uint64_t>(bucket_count)));
+    return shift < 12 ? 12 : shift > 24 ? 24 : shift;
 }
 
 const char* name_at(const std::uint32_t* entry)
@@ -65,14 +75,14 @@ const std::uint32_t* first_entry(const hash_table* table, std::int32_t index)
 std::uint64_t place_entry(hash_table* table, std::uint64_t words)
 {
     std::uint64_t position = table->arena_used;
-    unsigned block = block_of(position);
-    while (position + words > block_end(block)) {
+    unsigned block = block_of(table, position);
+    while (position + words > block_end(table, block)) {
         if (block + 1 == ARENA_BLOCKS)
             return 0;
-        position = block_first(++block);
+        position = block_first(table, ++block);
     }
     if (table->arena[block].start == nullptr) {
-        const std::uint64_t size = block_end(block) - block_first(block);
+        const std::uint64_t size = block_end(table, block) - block_first(table, block);
         if (size > SIZE_MAX / sizeof(std::uint32_t)) // a block bigger than the address space
             return 0;
         const memory_block got = allocate_block(static_cast<std::size_t>(size) * sizeof(std::uint32_t), false);
@@ -107,20 +117,16 @@ hash_table* hash_table_create(std::int32_t bucket_count)
     table->arena_used = 1;
     if (bucket_count <= 0)
         return table;
-    // The buckets of a small table share one block with the arena's first block, which then
-    // takes a single huge page for both: at 10k functions the buckets' own 4 KiB pages cost
-    // 0.5 ms of faults, a tenth of the run.
+    table->first_block_shift = first_block_shift(bucket_count);
+    // The buckets share one block with the arena's first block: at 10k functions the two took
+    // one huge page, where the buckets' own pages had cost 0.5 ms of faults, a tenth of the run.
     const std::size_t bucket_bytes = static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t);
-    const std::size_t first_block_bytes = (block_end(0) - block_first(0)) * sizeof(std::uint32_t);
-    // Short of memory, the buckets alone, as for a big table: the first insert then fails as
-    // it would have.
-    bool shared = bucket_bytes <= first_block_bytes;
-    if (shared)
-        table->bucket_block = allocate_block(bucket_bytes + first_block_bytes, true);
-    if (table->bucket_block.start == nullptr) {
-        shared = false;
+    const std::size_t first_block_bytes = (block_end(table, 0) - block_first(table, 0)) * sizeof(std::uint32_t);
+    // Short of memory, the buckets alone: the first insert then fails as it would have.
+    table->bucket_block = allocate_block(bucket_bytes + first_block_bytes, true);
+    const bool shared = table->bucket_block.start != nullptr;
+    if (!shared)
         table->bucket_block = allocate_block(bucket_bytes, true);
-    }
     if (table->bucket_block.start == nullptr) {
         std::free(table);
         return nullptr;
@@ -149,7 +155,7 @@ int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view
         if (position == 0)
             return -1;
         entry = entry_at(table, position);
-        table->block_end = block_end(block_of(position));
+        table->block_end = block_end(table, block_of(table, position));
     }
     entry[words - 1] = 0; // the padding after the name, and its NUL
     entry[NEXT_WORD] = table->buckets[index];

@@ -16,14 +16,15 @@
 #include <cstdint>
 #include <string_view>
 
-// Arena block k holds positions ARENA_FIRST_BLOCK * (2^k - 1) up to the next block's first.
-constexpr unsigned ARENA_FIRST_BLOCK_SHIFT = 18; // 256 Ki words, 1 MiB
-constexpr unsigned ARENA_BLOCKS = 15;             // enough for every 32-bit position
+// Arena block k holds positions 2^first_block_shift * (2^k - 1) up to the next block's first;
+// the first block has at least 4 Ki words, so 21 blocks hold every 32-bit position.
+constexpr unsigned ARENA_BLOCKS = 21;
 
 struct hash_table {
     std::uint32_t* buckets;   // position of each chain's newest entry; 0 for an empty chain
     std::int32_t bucket_count;
     std::uint64_t reciprocal; // floor(2^64 / bucket_count), for the bucket index
+    unsigned first_block_shift;
     std::uint64_t arena_used; // the next free position (position 0 is never an entry)
     // Where that position lies while its block has room, and where the block ends: an insert
     // then places its entry without working out the block (a tenth of the instructions of a
