@@ -56,10 +56,10 @@ bool runnable_by_target(module_walk& m, const jump_slot& slot)
     const plt_code plt = linked ? plt_code_at(m.walk.image, *linked) : plt_code::unknown;
     if (core_runs(m.core, plt))
         return true;
-    const std::uint32_t header = *linked & ~THUMB_BIT;
     if (m.plt_reported)
         return false;
     m.plt_reported = true;
+    const std::uint32_t header = *linked & ~THUMB_BIT;
     if (m.core == target_core::thumb2_m)
         std::printf("%s: the PLT at 0x%x is ARM code, which the link file's M-profile core cannot run: link the "
                     "module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later\n",

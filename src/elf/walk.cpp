@@ -58,10 +58,8 @@ std::optional<std::string_view> read_symbol_name(image_walk& walk, const Elf32_S
     if (budget.names_left == 0) // said when it ran out
         return std::nullopt;
     const std::optional<std::string_view> text = read_name(walk.image, strtab, st_name, budget.names_left);
-    if (text) {
-        budget.names_left -= text->size() + 1;
+    if (text && pay_for_name(walk, *text)) // found within what is left, so always paid
         return text;
-    }
     const std::uint64_t start = std::uint64_t{strtab.sh_offset} + st_name;
     const std::uint64_t scanned = start < walk.image.size() ? walk.image.size() - start : 0;
     if (scanned > budget.names_left) {

@@ -58,7 +58,7 @@ struct symbol_place {
 std::optional<std::string_view> read_symbol_name(image_walk& walk, const Elf32_Shdr& strtab, std::uint32_t st_name,
                                                  symbol_place place);
 
-// A name read ahead by a hint, paid for as read_symbol_name would have paid for it: the same
-// bytes, the same check. False, and nothing paid, when the budget does not cover it (the
-// checked read then says so).
+// Pays for `name`, read in place, from the walk's budget, as every name read is paid for (a
+// name read ahead by a hint too). False, and nothing paid, when the budget does not cover it
+// (read_symbol_name then says so).
 bool pay_for_name(image_walk& walk, std::string_view name);

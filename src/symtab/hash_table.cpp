@@ -71,7 +71,8 @@ const std::uint32_t* first_entry(const hash_table* table, std::int32_t index)
 
 // The position for an entry of `words` words: the next free one, or the start of a later
 // block when the entry does not fit in what is left of the current one. Allocates that
-// block if needed; 0 (and the table unchanged) when it cannot.
+// block if needed and makes it the one inserts fill; 0 (and the table unchanged) when it
+// cannot.
 std::uint64_t place_entry(hash_table* table, std::uint64_t words)
 {
     std::uint64_t position = table->arena_used;
@@ -90,6 +91,8 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
             return 0;
         table->arena[block] = got;
     }
+    table->next_entry = static_cast<std::uint32_t*>(table->arena[block].start) + (position - block_first(table, block));
+    table->block_end = block_end(table, block);
     return position;
 }
 
@@ -149,14 +152,9 @@ int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view
         return -1;
     const std::uint64_t words = NAME_WORD + (std::uint64_t{name.size()} + 1 + 3) / 4;
     std::uint64_t position = table->arena_used;
+    if (position + words > table->block_end && (position = place_entry(table, words)) == 0)
+        return -1;
     std::uint32_t* entry = table->next_entry;
-    if (position + words > table->block_end) {
-        position = place_entry(table, words);
-        if (position == 0)
-            return -1;
-        entry = entry_at(table, position);
-        table->block_end = block_end(table, block_of(table, position));
-    }
     entry[words - 1] = 0; // the padding after the name, and its NUL
     entry[NEXT_WORD] = table->buckets[index];
     std::memcpy(entry + VALUE_WORD, &value, sizeof value);
