@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -275,6 +277,39 @@ TEST(HashTableDeathTest, AllocationFailureLeavesTheTableAsItWas)
         ::testing::ExitedWithCode(0), "");
 }
 #endif
+
+// The tables' and the inputs' blocks: where huge pages are used, big blocks are cut one after
+// another from shared mappings. Each must come zero-filled when asked, apart from the others,
+// and stay usable whatever is freed before it.
+TEST(MemoryBlock, BlocksAreZeroApartAndOutliveTheBlocksFreedBeforeThem)
+{
+    const std::size_t sizes[] = {1 << 20, 600 << 10, 5 << 20, 320 << 10, 100, (3 << 20) + 5, 2 << 20};
+    std::vector<memory_block> blocks;
+    for (const std::size_t size : sizes) {
+        const memory_block block = allocate_block(size, true);
+        ASSERT_NE(block.start, nullptr) << size;
+        const auto* bytes = static_cast<const unsigned char*>(block.start);
+        EXPECT_TRUE(std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0; })) << size;
+        std::memset(block.start, 0xff, size); // to its last byte: no later block may see it
+        blocks.push_back(block);
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        std::memset(blocks[i].start, static_cast<int>(i + 1), sizes[i]);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (i % 2 == 0)
+            continue;
+        free_block(blocks[i - 1]);
+        const auto* bytes = static_cast<const unsigned char*>(blocks[i].start);
+        EXPECT_TRUE(std::all_of(bytes, bytes + sizes[i], [i](unsigned char b) { return b == i + 1; })) << sizes[i];
+        free_block(blocks[i]);
+    }
+    free_block(blocks.back());
+    const memory_block again = allocate_block(1 << 20, true);
+    ASSERT_NE(again.start, nullptr);
+    const auto* bytes = static_cast<const unsigned char*>(again.start);
+    EXPECT_TRUE(std::all_of(bytes, bytes + (1 << 20), [](unsigned char b) { return b == 0; }));
+    free_block(again);
+}
 
 TEST(HashTableLookupBudget, EachEntryVisitedCostsOnePlusTheNameLength)
 {
