@@ -29,9 +29,10 @@ struct mapping_head {
 // a mapping reserves twice its first block's span beyond it, in address space only. So the
 // symbol table's buckets and entries start where the link file ends, in the huge page its
 // last bytes left part-empty and already zeroed when the file was read into it, and a run
-// zeroes one huge page fewer: measured on the benchmark machine (task clock of whole runs,
-// 300 rounds), 6000 functions 1.15 -> 0.94 ms, 10k 1.66 -> 1.47 ms (first quartiles), 100k
-// 11.3 -> 10.6 ms. Nothing is cut twice, so a block cut from a fresh mapping is zero.
+// zeroes one huge page fewer. Measured with modweld_bench (ratio to the huge-page floor,
+// which reads the same way): 6000 functions 1.81 -> 1.62, 10k 2.11 -> 1.89; from 100k on the
+// floor gains as much, its output buffer landing in the same part-empty page. Nothing is cut
+// twice, so a block cut from a fresh mapping is zero.
 struct room_left {
     mapping_head* head;
     char* next;
@@ -51,7 +52,7 @@ memory_block cut(std::size_t size)
 }
 
 // A fresh mapping with room after a block of `size` (without, if that much address space
-// cannot be had); its first block cut from it.
+// cannot be had), and that block cut from it; nothing when no mapping can be had.
 memory_block map_and_cut(std::size_t size)
 {
     if (size > SIZE_MAX / 4 - HUGE_PAGE)
@@ -80,12 +81,14 @@ memory_block allocate_block(std::size_t size, bool zeroed)
 {
 #if defined(MODWELD_MAPS_HUGE_PAGES)
     if (size >= HUGE_PAGES_FROM) {
-        const memory_block block = cut(size);
+        memory_block block = cut(size);
+        if (block.start == nullptr)
+            block = map_and_cut(size);
         if (block.start != nullptr)
             return block;
-        return map_and_cut(size);
     }
 #endif
+    // Where no mapping could be had, the heap.
     void* base = zeroed ? std::calloc(size == 0 ? 1 : size, 1) : std::malloc(size == 0 ? 1 : size);
     return {base, base, false};
 }
