@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 
 #if defined(MODWELD_HUGE_PAGES) && defined(__linux__)
 #include <sys/mman.h>
@@ -51,27 +50,24 @@ memory_block cut(std::size_t size)
     return {room.head, start, true};
 }
 
-// A fresh mapping with room after a block of `size` (without, if that much address space
-// cannot be had), and that block cut from it; nothing when no mapping can be had.
+// A fresh mapping with room after a block of `size`, and that block cut from it; nothing
+// when no mapping can be had.
 memory_block map_and_cut(std::size_t size)
 {
     if (size > SIZE_MAX / 4 - HUGE_PAGE)
         return {};
-    const std::size_t span = (size + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    for (const std::size_t length : {HUGE_PAGE + 3 * span, HUGE_PAGE + span}) {
-        void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (base == MAP_FAILED)
-            continue;
-        auto* head = static_cast<mapping_head*>(base);
-        *head = {length, 0};
-        // The blocks start on a 2 MiB boundary, so that no page of them was touched with 4 KiB
-        // pages before the advice.
-        const auto first = (reinterpret_cast<std::uintptr_t>(head + 1) + HUGE_PAGE - 1) & ~std::uintptr_t{HUGE_PAGE - 1};
-        room = {head, reinterpret_cast<char*>(first), static_cast<char*>(base) + length};
-        madvise(room.next, static_cast<std::size_t>(room.end - room.next), MADV_HUGEPAGE);
-        return cut(size);
-    }
-    return {};
+    const std::size_t span = (size + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE, length = HUGE_PAGE + 3 * span;
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED)
+        return {};
+    auto* head = static_cast<mapping_head*>(base);
+    *head = {length, 0};
+    // The blocks start on a 2 MiB boundary, so that no page of them was touched with 4 KiB
+    // pages before the advice.
+    const auto first = (reinterpret_cast<std::uintptr_t>(head + 1) + HUGE_PAGE - 1) & ~std::uintptr_t{HUGE_PAGE - 1};
+    room = {head, reinterpret_cast<char*>(first), static_cast<char*>(base) + length};
+    madvise(room.next, static_cast<std::size_t>(room.end - room.next), MADV_HUGEPAGE);
+    return cut(size);
 }
 #endif
 
@@ -88,7 +84,7 @@ memory_block allocate_block(std::size_t size, bool zeroed)
             return block;
     }
 #endif
-    // Where no mapping could be had, the heap.
+    // Where no mapping could be had (address space capped, say), the heap.
     void* base = zeroed ? std::calloc(size == 0 ? 1 : size, 1) : std::malloc(size == 0 ? 1 : size);
     return {base, base, false};
 }
