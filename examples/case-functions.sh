@@ -56,6 +56,20 @@ weld() { # LINK-FILE
     "$modweld" -l "$1" -o module.mo module.so >weld.out || { cat weld.out; fail "modweld -l $1 failed"; }
 }
 
+# The pair given the wrong way round, the module as the link file and the target last: modweld
+# refuses it and writes nothing.
+expect_swapped_refused() { # TARGET
+    swapped_status=0
+    "$modweld" -l module.so -o module.mo "$1" >out 2>err || swapped_status=$?
+    printf '%s\n' "linked image: no jump slot to fill, while the link file has jump slots for functions the linked image defines: the two inputs look swapped; give the target system's image with -l and the module last" \
+        'relocation failed' >expected
+    [ $swapped_status -eq 1 ] || fail "expected exit status 1, got $swapped_status"
+    cmp -s expected out || fail "unexpected output; expected:$(printf '\n'; cat expected)"
+    [ ! -s err ] || fail "unexpected output on standard error"
+    [ ! -e module.mo ] || fail "modweld wrote module.mo"
+    cat out
+}
+
 # Writes VALUE as a 32-bit little-endian word at byte OFFSET of FILE.
 put_word() { # FILE OFFSET VALUE
     printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) \

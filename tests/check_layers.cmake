@@ -10,7 +10,7 @@ set(layers
   "platform/"
   "symtab/"
   "elf/image_bytes elf/elf32 elf/budgets elf/stage_result" # records and bytes
-  "elf/build_attributes elf/slot_layout elf/walk elf/slot_checks elf/read_ahead" # checks
+  "elf/build_attributes elf/slot_layout elf/walk elf/slot_checks elf/read_ahead elf/swapped_inputs" # checks
   "elf/link_symbols elf/relocate" # the stages
   "cli/")
 

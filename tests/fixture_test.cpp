@@ -3,6 +3,7 @@
 // must be filled as the manifest says. tools/make-fixtures.sh writes the manifest from readelf.
 #include "test_helpers.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -165,6 +166,55 @@ TEST_P(fixture_test, TracesEveryFunctionAndEverySlot)
 
 INSTANTIATE_TEST_SUITE_P(real, fixture_test, ::testing::ValuesIn(manifest().fixtures),
                          [](const ::testing::TestParamInfo<fixture>& info) { return test_name(info.param.name); });
+
+const std::string SWAPPED = "linked image: no jump slot to fill, while the link file has jump slots for functions the "
+                            "linked image defines: the two inputs look swapped; give the target system's image with "
+                            "-l and the module last\nrelocation failed\n";
+
+// The pairs that weld and fill a slot: given the wrong way round, each must be refused. (A
+// module without jump slots, such as one built with long calls, gives nothing to tell a
+// swapped pair by.)
+std::vector<fixture> filling_pairs()
+{
+    std::vector<fixture> found;
+    for (const fixture& f : manifest().fixtures)
+        if (f.status == 0 && std::any_of(f.slots.begin(), f.slots.end(), [](const slot_expectation& s) { return s.filled; }))
+            found.push_back(f);
+    return found;
+}
+
+using swapped_test = fixture_test;
+
+TEST_P(swapped_test, RefusesThePairGivenTheWrongWayRound)
+{
+    const fixture& f = GetParam();
+    const run_result r = run({"-l", (FIXTURES / f.linked_image).string(), "-o", "out.mo",
+                              (FIXTURES / f.link_file).string()});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, SWAPPED);
+    EXPECT_FALSE(exists("out.mo"));
+}
+
+INSTANTIATE_TEST_SUITE_P(real, swapped_test, ::testing::ValuesIn(filling_pairs()),
+                         [](const ::testing::TestParamInfo<fixture>& info) { return test_name(info.param.name); });
+
+// The bundled example pair of README's quick start, both ways round.
+TEST_F(tool_test, BundledExampleWeldsAndIsRefusedSwapped)
+{
+    const fs::path examples = MODWELD_EXAMPLES_DIR;
+    const std::string target = (examples / "target.elf").string(), module = (examples / "module.so").string();
+    run_result r = run({"-l", target, "-o", "out.mo", module});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "relocation sucessfully\n");
+    EXPECT_TRUE(exists("out.mo"));
+    fs::remove(path("out.mo"));
+    r = run({"-l", module, "-o", "out.mo", target});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, SWAPPED);
+    EXPECT_FALSE(exists("out.mo"));
+}
 
 TEST(fixture_manifest, CoversEveryLinkedImageAndEveryLinker)
 {

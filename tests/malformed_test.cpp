@@ -53,6 +53,8 @@ void PrintTo(const field_case& c, std::ostream* os) { *os << c.what; }
 
 const bytes KEEP = {'k', 'e', 'e', 'p'};
 const std::string OK = "relocation sucessfully\n", FAILED = "relocation failed\n";
+const std::string STRIPPED = "link file: no symbol table section (SHT_SYMTAB), so no function to fill a slot with: it "
+                             "was stripped; give the unstripped image (strip --strip-debug keeps the symbol table)\n";
 const std::string REFUSED = "linked image: the PLT at 0x2c0 is ARM code, which the link file's M-profile core "
                             "cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or "
                             "later\nrelocation failed\n";
@@ -94,7 +96,7 @@ const field_case CASES[] = {
      "link file: section header table at 0x30c with 65535 entries is outside the file (1140 bytes)\n" +
          ALL_IMPORTS_MISSING},
     {"link file: e_shnum 0 gives no functions", which::link_file, {field(&Elf32_Ehdr::e_shnum, 0)},
-     ALL_IMPORTS_MISSING},
+     STRIPPED + ALL_IMPORTS_MISSING},
     {"link file: sh_offset past the end", which::link_file, {field(6, &Elf32_Shdr::sh_offset, 1140)},
      "link file: section 6: sh_offset 0x474 + sh_size 0xb0 is outside the file (1140 bytes)\n" + ALL_IMPORTS_MISSING},
     {"link file: sh_offset + sh_size wrapping past 32 bits", which::link_file,
@@ -117,9 +119,19 @@ const field_case CASES[] = {
      {field(8, &Elf32_Shdr::sh_offset, 0xffffff00)},
      "link file: section 8: sh_offset 0xffffff00 + sh_size 0x52 is outside the file (1140 bytes)\n" +
          ALL_IMPORTS_MISSING},
-    {"link file: file of 0 bytes", which::link_file, {cut(0)}, "check ELF header error\n" + ALL_IMPORTS_MISSING},
-    {"link file: file of 1 bytes", which::link_file, {cut(1)}, "check ELF header error\n" + ALL_IMPORTS_MISSING},
-    {"link file: file of 4 bytes", which::link_file, {cut(4)}, "check ELF header error\n" + ALL_IMPORTS_MISSING},
+    {"link file: file of 0 bytes", which::link_file, {cut(0)},
+     "check ELF header error\nlink file: not a 32-bit ELF file: it holds 0 of the 5 bytes that identify one\n" + ALL_IMPORTS_MISSING},
+    {"link file: file of 1 bytes", which::link_file, {cut(1)},
+     "check ELF header error\nlink file: not a 32-bit ELF file: it holds 1 of the 5 bytes that identify one\n" + ALL_IMPORTS_MISSING},
+    {"link file: file of 4 bytes", which::link_file, {cut(4)},
+     "check ELF header error\nlink file: not a 32-bit ELF file: it holds 4 of the 5 bytes that identify one\n" + ALL_IMPORTS_MISSING},
+    {"link file: EI_CLASS 2, a 64-bit file", which::link_file, {byte(4, 2)},
+     "check ELF header error\nlink file: not a 32-bit ELF file: it is a 64-bit ELF file (EI_CLASS 2), not one for a "
+     "32-bit ARM core\n" + ALL_IMPORTS_MISSING},
+    {"link file: no ELF magic, as in a raw binary", which::link_file, {fill(0, 4, 0)},
+     "check ELF header error\nlink file: not a 32-bit ELF file: it does not start with the ELF magic 7f 45 4c 46 (a "
+     "raw binary, as objcopy -O binary writes, has no symbols or relocations): give the ELF file\n" +
+         ALL_IMPORTS_MISSING},
     {"link file: file of 5 bytes", which::link_file, {cut(5)},
      "link file: ELF header is truncated (5 bytes, the header takes 52)\n" + ALL_IMPORTS_MISSING},
     {"link file: file of 51 bytes", which::link_file, {cut(51)},
@@ -168,9 +180,15 @@ const field_case CASES[] = {
      "linked image: section 6 relocation 2: symbol 3 is outside symbol section 6\n"
      "linked image: section 6 relocation 3: symbol 4 is outside symbol section 6\n" +
          FAILED},
-    {"linked image: file of 0 bytes", which::linked_image, {cut(0)}, "check ELF header error\n" + FAILED},
-    {"linked image: file of 1 bytes", which::linked_image, {cut(1)}, "check ELF header error\n" + FAILED},
-    {"linked image: file of 4 bytes", which::linked_image, {cut(4)}, "check ELF header error\n" + FAILED},
+    {"linked image: file of 0 bytes", which::linked_image, {cut(0)},
+     "check ELF header error\nlinked image: not a 32-bit ELF file: it holds 0 of the 5 bytes that identify one\n" + FAILED},
+    {"linked image: file of 1 bytes", which::linked_image, {cut(1)},
+     "check ELF header error\nlinked image: not a 32-bit ELF file: it holds 1 of the 5 bytes that identify one\n" + FAILED},
+    {"linked image: file of 4 bytes", which::linked_image, {cut(4)},
+     "check ELF header error\nlinked image: not a 32-bit ELF file: it holds 4 of the 5 bytes that identify one\n" + FAILED},
+    {"linked image: EI_CLASS 0", which::linked_image, {byte(4, 0)},
+     "check ELF header error\nlinked image: not a 32-bit ELF file: EI_CLASS is 0, where a 32-bit ELF file has 1\n" +
+         FAILED},
     {"linked image: file of 5 bytes", which::linked_image, {cut(5)},
      "linked image: ELF header is truncated (5 bytes, the header takes 52)\n" + FAILED},
     {"linked image: file of 51 bytes", which::linked_image, {cut(51)},

@@ -32,6 +32,33 @@ void place_section_1(module_layout& m, std::uint32_t address)
     set_section_field(m.image, 1, &Elf32_Shdr::sh_addr, address);
 }
 
+// An image whose .symtab defines `functions` and whose jump slots import `imports`, with the
+// slots in the first section: a module, or a target that is itself dynamically linked.
+bytes image_with(const std::vector<std::string>& functions, const std::vector<std::string>& imports)
+{
+    elf_writer w;
+    w.add_section(SHT_PROGBITS, bytes(4 * imports.size() + 4, 0));
+    symbol_builder own;
+    for (std::size_t k = 0; k < functions.size(); ++k)
+        own.add(functions[k], 0x1001 + 0x10 * static_cast<std::uint32_t>(k));
+    w.add_section(SHT_SYMTAB, own.symtab, w.add_section(SHT_STRTAB, own.strtab));
+    symbol_builder dyn;
+    rel_builder rel;
+    for (std::size_t k = 0; k < imports.size(); ++k)
+        rel.add(52 + 4 * static_cast<std::uint32_t>(k), R_ARM_JUMP_SLOT, dyn.add(imports[k], 0));
+    const std::uint32_t dynsym = w.add_section(SHT_DYNSYM, dyn.symtab, w.add_section(SHT_STRTAB, dyn.strtab));
+    w.add_section(SHT_REL, rel.rel, dynsym);
+    return w.finish();
+}
+
+// A target image stripped of its symbol table: code alone.
+bytes stripped_link_file()
+{
+    elf_writer w(header_layout{.type = ET_EXEC});
+    w.add_section(SHT_PROGBITS, bytes(64, 0x5a));
+    return w.finish();
+}
+
 const bytes KEEP = {'k', 'e', 'e', 'p'};
 const std::string OK = "relocation sucessfully\n", FAILED = "relocation failed\n";
 
@@ -98,10 +125,36 @@ const weld_case CASES[] = {
      {}, "relocate symbol  failed\n" + FAILED, 1, {}},
     {"a welded module image is not a linked image", LINK, {{"k_add"}},
      [](module_layout& m) { m.image = expected_module(m.image, {{m.slot_offsets[0], 0x20124}}); }, {},
-     "check ELF header error\n" + FAILED, 1, {}},
+     "check ELF header error\n"
+     "linked image: not a 32-bit ELF file: it starts with the module magic 7f 4f 56 4b, so it is a module image "
+     "already welded; give the file the linker wrote\n" +
+         FAILED,
+     1, {}},
+    {"the module given with -l and the target last is refused", image_with({"mod_main"}, {"k_print", "k_add"}), {},
+     [](module_layout& m) { m.image = LINK; }, {},
+     "linked image: no jump slot to fill, while the link file has jump slots for functions the linked image "
+     "defines: the two inputs look swapped; give the target system's image with -l and the module last\n" +
+         FAILED,
+     1, {}},
+    // A dynamically linked target imports its C library's functions; a module without
+    // imports that defines one of them is no reason to think the inputs swapped.
+    {"a module without imports welds against a target importing one of its names",
+     image_with({"k_print"}, {"memset", "printf"}), {},
+     [](module_layout& m) { m.image = image_with({"memset", "module_main"}, {}); }, {}, OK, 0, {}},
+    {"a stripped link file is said once, before the names it lacks", stripped_link_file(), {{"k_add"}, {"k_print"}}, {},
+     {},
+     "link file: no symbol table section (SHT_SYMTAB), so no function to fill a slot with: it was stripped; give "
+     "the unstripped image (strip --strip-debug keeps the symbol table)\n"
+     "relocate symbol k_add failed\n"
+     "relocate symbol k_print failed\n" +
+         FAILED,
+     1, {}},
+    {"a stripped link file does for a module without imports", stripped_link_file(), {}, {}, {}, OK, 0, {}},
     {"a text link file leaves every slot unresolved", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'},
      {{"k_add"}, {"k_print"}}, {}, {},
      "check ELF header error\n"
+     "link file: not a 32-bit ELF file: it does not start with the ELF magic 7f 45 4c 46 (a raw binary, as objcopy "
+     "-O binary writes, has no symbols or relocations): give the ELF file\n"
      "relocate symbol k_add failed\n"
      "relocate symbol k_print failed\n" +
          FAILED,

@@ -203,7 +203,9 @@ TEST_F(module_stage_test, IdentificationFailureLeavesTheBufferUnchanged)
     const bytes before = image;
     std::string out;
     EXPECT_EQ(relocate(image, &out), 1);
-    EXPECT_EQ(out, "check ELF header error\n");
+    EXPECT_EQ(out, "check ELF header error\n"
+                   "linked image: not a 32-bit ELF file: it is a 64-bit ELF file (EI_CLASS 2), not one for a 32-bit "
+                   "ARM core\n");
     EXPECT_EQ(image, before);
 }
 

@@ -23,6 +23,8 @@
 #           wrong-target   welded against a build of the target whose code lies at
 #                          0x60000000, where an385, an386 and an505 have no memory: BusFault
 #           no-imports     a module that calls nothing in the target (compute-module.c)
+#           swapped        the module given as the link file and the target last: modweld
+#                          refuses the pair
 #           link-refused   GNU ld cannot write a PLT for the core and links nothing
 #           weld-refused   the module's PLT is one the core cannot run: modweld refuses it
 #           float-soft-welded, float-hard-welded
@@ -74,7 +76,7 @@ esac
 # The module's source and both sides' float ABI (none: the compiler's default, soft here).
 source=$sim/hello-module.c module_float='' target_float=''
 case $case in
-welded | unwelded | thumb-cleared | wrong-target | link-refused | weld-refused) ;;
+welded | unwelded | thumb-cleared | wrong-target | link-refused | weld-refused | swapped) ;;
 no-imports) source=$src/compute-module.c ;;
 float-*-welded | float-*-refused | float-*-forced)
     source=$src/float-module.c
@@ -91,7 +93,7 @@ float-*-welded | float-*-refused | float-*-forced)
 *) echo "unknown case $case" >&2; exit 2 ;;
 esac
 case $case in
-link-refused | weld-refused | float-*-refused) ;;
+link-refused | weld-refused | float-*-refused | swapped) ;;
 *) [ -n "$board" ] || { echo "no board for $cpu" >&2; exit 2; } ;;
 esac
 
@@ -105,7 +107,7 @@ float_flags() { # soft|hard|''
 command -v arm-none-eabi-gcc >/dev/null || skip arm-none-eabi-gcc gcc-arm-none-eabi
 command -v arm-none-eabi-ld >/dev/null || skip arm-none-eabi-ld binutils-arm-none-eabi
 case $case in
-link-refused | weld-refused | float-*-refused) ;;
+link-refused | weld-refused | float-*-refused | swapped) ;;
 *) command -v qemu-system-arm >/dev/null || skip qemu-system-arm qemu-system-arm ;;
 esac
 
@@ -286,6 +288,9 @@ weld-refused)
     *) line="linked image: the PLT at $at is ARM code, which the link file's M-profile core cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later" ;;
     esac
     expect_refused "$line"
+    ;;
+swapped)
+    expect_swapped_refused target-mcu
     ;;
 float-*-welded)
     weld target-mcu

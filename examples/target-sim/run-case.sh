@@ -11,13 +11,18 @@
 #           wrong-target   welded against a build of the target at another address: faults
 #           thumb-cleared  welded, then bit 0 of every filled slot cleared: faults
 #           unwelded       the linked image as it is: the target refuses it
+#           swapped        the module given as the link file and the target last: modweld
+#                          refuses the pair
+#           dynamic-target own-memset-module.c, which imports nothing but defines memset,
+#                          welded against a dynamically linked build of the target, which
+#                          imports memset among its C library's functions: prints the answer
 #
 # Exits 77 when a tool is missing, so that CTest reports the case as skipped; under CI
 # (CI=true), which installs the tools, a missing tool fails the case instead.
 set -eu
 
 if [ $# -ne 5 ]; then
-    echo "usage: $0 MODWELD WORKDIR lld|gnu arm|thumb welded|unfilled|wrong-target|thumb-cleared|unwelded" >&2
+    echo "usage: $0 MODWELD WORKDIR lld|gnu arm|thumb welded|unfilled|wrong-target|thumb-cleared|unwelded|swapped|dynamic-target" >&2
     exit 2
 fi
 modweld=$1 work=$2 linker=$3 isa=$4 case=$5
@@ -47,8 +52,11 @@ ulimit -c 0 2>/dev/null || true
 
 # Several flags: left unquoted where used.
 warnings="-Wall -Wextra -Wpedantic -Werror"
-build_target() { # OUTPUT TEXT-ADDRESS
-    $cross-gcc -static -no-pie -O2 -std=c11 $warnings -Wl,-Ttext-segment="$2" "$src/target-sim.c" -o "$1"
+# Statically linked, or with LINKING "dynamic" against the C library's shared objects.
+build_target() { # OUTPUT TEXT-ADDRESS [LINKING]
+    static=-static
+    [ "${3:-}" != dynamic ] || static=
+    $cross-gcc $static -no-pie -O2 -std=c11 $warnings -Wl,-Ttext-segment="$2" "$src/target-sim.c" -o "$1"
 }
 
 build_target target-sim 0x10000
@@ -57,15 +65,17 @@ for name in target_print target_add target_alloc; do
         fail "target-sim does not export $name as a function"
 done
 
+source=$src/hello-module.c
+[ "$case" != dynamic-target ] || source=$src/own-memset-module.c
 case $linker in
 lld)
     "$clang" --target=armv7a-none-eabihf -m"$isa" -O2 -fPIC -ffreestanding $warnings \
-        -c "$src/hello-module.c" -o module.o
+        -c "$source" -o module.o
     "$lld" -shared -z max-page-size=1 module.o -o module.so
     ;;
 gnu)
     $cross-gcc -m"$isa" -O2 -fPIC -ffreestanding -fno-stack-protector $warnings \
-        -c "$src/hello-module.c" -o module.o
+        -c "$source" -o module.o
     $cross-ld -shared -z max-page-size=1 module.o -o module.so
     ;;
 esac
@@ -75,8 +85,9 @@ stamp_magic() {
 }
 
 status=0
-run() { # IMAGE
-    timeout 60 qemu-arm ./target-sim "$1" >out 2>err || status=$?
+# The dynamically linked target finds the ARM C library's shared objects under /usr/$cross.
+run() { # IMAGE [TARGET]
+    timeout 60 qemu-arm -L /usr/$cross ./"${2:-target-sim}" "$1" >out 2>err || status=$?
 }
 
 expect_fault() {
@@ -116,6 +127,20 @@ unwelded)
     run module.so
     [ $status -eq 2 ] || fail "expected exit status 2, got $status"
     grep -q 'not a module image' out || fail "no 'not a module image' message"
+    cat out
+    ;;
+swapped)
+    expect_swapped_refused target-sim
+    ;;
+dynamic-target)
+    build_target target-dynamic 0x10000 dynamic
+    $readelf -rW target-dynamic | awk '$3 == "R_ARM_JUMP_SLOT" && $5 ~ /^memset@/ { found = 1 } END { exit !found }' ||
+        fail "the dynamically linked target does not import memset"
+    weld target-dynamic
+    run module.mo target-dynamic
+    [ $status -eq 0 ] || fail "exit status $status"
+    printf '%s\n' 'module_main returned 112' >expected
+    cmp -s expected out || fail "unexpected output; expected:$(printf '\n'; cat expected)"
     cat out
     ;;
 *)

@@ -29,9 +29,12 @@ int main(int argc, char* argv[])
         return 1;
     // A link file that could not be read, or read only in part, has had its lines; the run
     // goes on with the functions it gave, and fails only when a slot then finds none.
-    if (collect_link_symbols(link_file.view(), symbol_table, trace) == stage_result::out_of_memory)
+    const stage_result collected = collect_link_symbols(link_file.view(), symbol_table, trace);
+    if (collected == stage_result::out_of_memory)
         return 1;
-    const link_file_facts link{symbol_table, read_build_attributes(link_file.view()), trace};
+    // An ELF file with no symbol table section, read without a problem, gives no table.
+    const bool stripped = collected == stage_result::ok && symbol_table == nullptr;
+    const link_file_facts link{symbol_table, read_build_attributes(link_file.view()), trace, link_file.view(), stripped};
 
     image_buffer linked_image;
     if (!load_input(settings.image_path, linked_image))

@@ -138,10 +138,8 @@ stage_result enter_symbol_section(link_walk& l, std::uint32_t index, const Elf32
 
 stage_result collect_link_symbols(image_view link_file, hash_table*& table, bool trace)
 {
-    if (!check_elf_header(link_file)) {
-        std::fputs("check ELF header error\n", stdout);
+    if (!identified(link_file, LINK_FILE))
         return stage_result::failed;
-    }
     const std::optional<image_walk> walk = open_walk(link_file, LINK_FILE);
     if (!walk)
         return stage_result::failed;

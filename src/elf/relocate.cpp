@@ -2,6 +2,7 @@
 
 #include "elf/read_ahead.h"
 #include "elf/slot_checks.h"
+#include "elf/swapped_inputs.h"
 
 #include <cstdio>
 
@@ -22,6 +23,7 @@ bool fill_slot(module_walk& m, image_span image, const rel_section& rel, std::ui
         return false;
     if (sym->st_value != 0) // the module's own: the slot keeps what the linker wrote
         return true;
+    ++m.slots_to_fill;
     const std::optional<std::string_view> name =
         read_symbol_name(m.walk, rel.strtab, sym->st_name, {rel.symtab_index, symbol});
     if (!name)
@@ -68,10 +70,8 @@ bool fill_section(module_walk& m, image_span image, std::uint32_t index, const E
 
 stage_result relocate_module(image_span linked_image, const link_file_facts& link)
 {
-    if (!check_elf_header(linked_image)) {
-        std::fputs("check ELF header error\n", stdout);
+    if (!identified(linked_image, LINKED_IMAGE))
         return stage_result::failed;
-    }
     // The magic goes in before the section table is opened and stays whatever follows: the
     // buffer goes from loaded to stamped to filled, and every record is read as the buffer
     // stands, so a section lying over the header reads the module magic, as the module image
@@ -86,7 +86,8 @@ stage_result relocate_module(image_span linked_image, const link_file_facts& lin
                   .lookups = {lookup_limit(linked_image)},
                   .misplaced = {},
                   .core = link.target.core,
-                  .trace = link.trace};
+                  .trace = link.trace,
+                  .stripped_link_file = link.stripped};
     if (!find_misplaced_sections(m.walk.sections, m.misplaced)) {
         std::fputs("out of memory\n", stdout);
         return stage_result::failed; // "relocation failed" follows, as for every failed stage
@@ -97,6 +98,13 @@ stage_result relocate_module(image_span linked_image, const link_file_facts& lin
         const Elf32_Shdr section = m.walk.sections[i];
         if (section.sh_type == SHT_REL && !fill_section(m, linked_image, i, section))
             filled_all = false;
+    }
+    if (filled_all && m.slots_to_fill == 0 && inputs_look_swapped(link.image, linked_image)) {
+        std::printf("%s: no jump slot to fill, while the link file has jump slots for functions the linked image "
+                    "defines: the two inputs look swapped; give the target system's image with -l and the module "
+                    "last\n",
+                    LINKED_IMAGE);
+        return stage_result::failed;
     }
     return filled_all ? stage_result::ok : stage_result::failed;
 }

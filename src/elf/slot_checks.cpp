@@ -98,6 +98,12 @@ std::optional<std::uint32_t> look_up_value(module_walk& m, const rel_section& re
         found = hash_table_lookup_at(m.functions, hash_table_index(m.functions, name), name, m.lookups);
     if (found != nullptr)
         return record_at<Elf32_Sym>(found).st_value; // the table refers to the link file's records
+    if (m.stripped_link_file && !m.stripped_reported) {
+        m.stripped_reported = true;
+        std::printf("%s: no symbol table section (SHT_SYMTAB), so no function to fill a slot with: it was "
+                    "stripped; give the unstripped image (strip --strip-debug keeps the symbol table)\n",
+                    LINK_FILE);
+    }
     if (!m.lookups.exhausted) {
         std::printf("relocate symbol %s failed\n", name.data());
     } else if (!m.lookups_reported) {

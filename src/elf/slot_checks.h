@@ -23,6 +23,9 @@ struct module_walk {
     target_core core = target_core::any;      // the link file's: which PLTs it runs
     bool plt_reported = false;                // the line about a PLT it cannot run has been printed
     bool trace = false;                       // a line for every slot before it is written
+    bool stripped_link_file = false;          // an ELF file without a symbol table section
+    bool stripped_reported = false;           // the line that says so has been printed
+    std::uint32_t slots_to_fill = 0;          // jump slots whose symbols have no value
 };
 
 // A REL section being walked, and the sections its entries lead to (whatever their types).
@@ -40,7 +43,9 @@ std::optional<Elf32_Sym> slot_symbol(const module_walk& m, const rel_section& re
                                      std::uint32_t symbol);
 
 // The st_value of the link file's function called `name`, needed by relocation j; absent,
-// after "relocate symbol NAME failed" or (once) the line saying that the lookups cost too much.
+// after "relocate symbol NAME failed" (the first one after the line saying that the link file
+// has no symbol table section, where that is why) or (once) the line saying that the lookups
+// cost too much.
 std::optional<std::uint32_t> look_up_value(module_walk& m, const rel_section& rel, std::uint32_t j,
                                            std::string_view name);
 

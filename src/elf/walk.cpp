@@ -1,6 +1,35 @@
 #include "elf/walk.h"
 
+#include <algorithm>
 #include <cstdio>
+
+bool identified(image_view image, const char* input)
+{
+    if (check_elf_header(image))
+        return true;
+    std::fputs("check ELF header error\n", stdout);
+    const auto starts_with = [&](std::span<const std::uint8_t> magic) {
+        return image.size() >= magic.size() && std::equal(magic.begin(), magic.end(), image.begin());
+    };
+    if (starts_with(MODULE_MAGIC))
+        std::printf("%s: not a 32-bit ELF file: it starts with the module magic 7f 4f 56 4b, so it is a module "
+                    "image already welded; give the file the linker wrote\n",
+                    input);
+    else if (!starts_with(std::span(ELFMAG).first(std::min(image.size(), ELFMAG.size()))))
+        std::printf("%s: not a 32-bit ELF file: it does not start with the ELF magic 7f 45 4c 46 (a raw binary, "
+                    "as objcopy -O binary writes, has no symbols or relocations): give the ELF file\n",
+                    input);
+    else if (image.size() <= EI_CLASS)
+        std::printf("%s: not a 32-bit ELF file: it holds %zu of the 5 bytes that identify one\n", input, image.size());
+    else if (image[EI_CLASS] == ELFCLASS64)
+        std::printf("%s: not a 32-bit ELF file: it is a 64-bit ELF file (EI_CLASS 2), not one for a 32-bit ARM "
+                    "core\n",
+                    input);
+    else
+        std::printf("%s: not a 32-bit ELF file: EI_CLASS is %u, where a 32-bit ELF file has 1\n", input,
+                    unsigned{image[EI_CLASS]});
+    return false;
+}
 
 std::optional<image_walk> open_walk(image_view image, const char* input)
 {

@@ -22,6 +22,10 @@ struct image_walk {
     walk_budget budget;
 };
 
+// True when `image` passes check_elf_header; otherwise false after "check ELF header error"
+// and the line that says why it is not a 32-bit ELF file.
+bool identified(image_view image, const char* input);
+
 // A walk over `image`, once its ELF header is whole and its section header table lies
 // inside it.
 std::optional<image_walk> open_walk(image_view image, const char* input);

@@ -1,0 +1,11 @@
+// A pair given the wrong way round: the module with -l and the target system's image last. The
+// target has no jump slot to fill, so without this check the run would stamp the target's
+// image and call it a module image.
+#pragma once
+
+#include "elf/image_bytes.h"
+
+// True when the link file has jump slots whose symbols have no value, and every name they
+// import is a function of the linked image's symbol tables. Called only for a linked image
+// with no slot to fill; reads without printing, and answers false for anything it cannot read.
+bool inputs_look_swapped(image_view link_file, image_view linked_image);
