@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (collected != stage_result::out_of_memory) {
         const build_attributes target = read_build_attributes(image_view{link.data(), link.size()});
         bytes after = before;
-        const link_file_facts facts{table, target, true, image_view{link.data(), link.size()},
+        const module_stage_inputs facts{table, target, true, image_view{link.data(), link.size()},
                                     collected == stage_result::ok && table == nullptr};
         const stage_result result = relocate_module(image_span{after.data(), after.size()}, facts);
         check_module_stage(before, after, result);

@@ -1,6 +1,7 @@
 #include "elf/build_attributes.h"
 #include "elf/elf32.h"
 #include "elf/link_symbols.h"
+#include "elf/slot_checks.h"
 
 #include "elf_writer.h"
 
@@ -246,12 +247,12 @@ TEST(BuildAttributes, APltHeaderIsKnownByItsFirstWord)
     bytes b(24, 0);
     put_u32(b, 8, 0xe52de004);  // str lr, [sp, #-4]!
     put_u32(b, 16, 0xf8dfb500); // push {lr}; ldr.w lr, [pc, #N]
-    EXPECT_EQ(plt_code_at(view(b), 8), plt_code::arm);
-    EXPECT_EQ(plt_code_at(view(b), 9), plt_code::unknown);  // a Thumb address of ARM code
-    EXPECT_EQ(plt_code_at(view(b), 16), plt_code::thumb2); // as ld.lld leaves it
-    EXPECT_EQ(plt_code_at(view(b), 17), plt_code::thumb2); // as GNU ld leaves it
-    EXPECT_EQ(plt_code_at(view(b), 4), plt_code::unknown);  // other code
-    EXPECT_EQ(plt_code_at(view(b), 22), plt_code::unknown); // the word would run past the end
+    EXPECT_EQ(plt_state_at(view(b), 8), plt_state::arm);
+    EXPECT_EQ(plt_state_at(view(b), 9), plt_state::unknown);  // a Thumb address of ARM code
+    EXPECT_EQ(plt_state_at(view(b), 16), plt_state::thumb2); // as ld.lld leaves it
+    EXPECT_EQ(plt_state_at(view(b), 17), plt_state::thumb2); // as GNU ld leaves it
+    EXPECT_EQ(plt_state_at(view(b), 4), plt_state::unknown);  // other code
+    EXPECT_EQ(plt_state_at(view(b), 22), plt_state::unknown); // the word would run past the end
 }
 
 } // namespace

@@ -278,9 +278,9 @@ TEST(HashTableDeathTest, AllocationFailureLeavesTheTableAsItWas)
 }
 #endif
 
-// The tables' and the inputs' blocks: where huge pages are used, big blocks are cut one after
-// another from shared mappings. Each must come zero-filled when asked, apart from the others,
-// and stay usable whatever is freed before it.
+// The tables' and the inputs' blocks, big ones mapped with huge pages where the system has them:
+// each must come zero-filled when asked, apart from the others, and stay usable whatever is
+// freed before it.
 TEST(MemoryBlock, BlocksAreZeroApartAndOutliveTheBlocksFreedBeforeThem)
 {
     const std::size_t sizes[] = {1 << 20, 600 << 10, 5 << 20, 320 << 10, 100, (3 << 20) + 5, 2 << 20};

@@ -41,9 +41,3 @@ build_attributes read_build_attributes(image_view image);
 // The architecture a core of the Thumb-1 kind is named by ("ARMv6-M", ...); "M-profile" for
 // the others.
 const char* core_name(target_core core);
-
-// The PLT that a jump slot's value, as the linker left it for lazy binding, leads to: both
-// linkers leave the PLT header's address there (GNU ld with bit 0 set for a Thumb PLT, ld.lld
-// without), and the header's first word tells its instruction set.
-enum class plt_code { unknown, arm, thumb2 };
-plt_code plt_code_at(image_view image, std::uint32_t slot_value);

@@ -68,7 +68,7 @@ bool fill_section(module_walk& m, image_span image, std::uint32_t index, const E
 
 } // namespace
 
-stage_result relocate_module(image_span linked_image, const link_file_facts& link)
+stage_result relocate_module(image_span linked_image, const module_stage_inputs& link)
 {
     if (!identified(linked_image, LINKED_IMAGE))
         return stage_result::failed;

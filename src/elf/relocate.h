@@ -9,7 +9,7 @@
 #include "symtab/hash_table.h"
 
 // What the module stage is given besides the linked image.
-struct link_file_facts {
+struct module_stage_inputs {
     const hash_table* functions = nullptr; // the link file's functions by name; nullptr: none
     build_attributes target;               // what the link file's build attributes say
     bool trace = false;                    // a line for every slot before it is written
@@ -24,4 +24,4 @@ struct link_file_facts {
 // run is refused, and so is a module that passes floating-point arguments in other registers
 // than the target, and a linked image with no slot to fill given with a link file that looks
 // like its module (see swapped_inputs.h).
-stage_result relocate_module(image_span linked_image, const link_file_facts& link);
+stage_result relocate_module(image_span linked_image, const module_stage_inputs& link);

@@ -35,25 +35,25 @@ bool at_its_address(const module_walk& m, const jump_slot& slot)
 
 // Which PLTs a core runs: one with Thumb-2 and no ARM state, a Thumb-2 PLT; one of the Thumb-1
 // kind, none that a linker writes (GNU ld refuses to write one, ld.lld writes ARM or Thumb-2).
-bool core_runs(target_core core, plt_code plt)
+bool core_runs(target_core core, plt_state plt)
 {
     switch (core) {
     case target_core::any:
         return true;
     case target_core::thumb2_m:
-        return plt != plt_code::arm;
+        return plt != plt_state::arm;
     default:
-        return plt == plt_code::unknown;
+        return plt == plt_state::unknown;
     }
 }
 
-// What the linker left in the slot is the PLT header's address (see plt_code_at).
+// What the linker left in the slot is the PLT header's address (see plt_state_at).
 bool runnable_by_target(module_walk& m, const jump_slot& slot)
 {
     if (m.core == target_core::any)
         return true;
     const std::optional<std::uint32_t> linked = read_u32(m.walk.image, slot.r_offset);
-    const plt_code plt = linked ? plt_code_at(m.walk.image, *linked) : plt_code::unknown;
+    const plt_state plt = linked ? plt_state_at(m.walk.image, *linked) : plt_state::unknown;
     if (core_runs(m.core, plt))
         return true;
     if (m.plt_reported)
@@ -68,7 +68,7 @@ bool runnable_by_target(module_walk& m, const jump_slot& slot)
         std::printf("%s: the PLT at 0x%x is %s code, which the link file's %s core cannot run (no linker writes a "
                     "PLT it can): build the module without jump slots, reaching the target through function "
                     "pointers it hands the module\n",
-                    LINKED_IMAGE, header, plt == plt_code::arm ? "ARM" : "Thumb-2", core_name(m.core));
+                    LINKED_IMAGE, header, plt == plt_state::arm ? "ARM" : "Thumb-2", core_name(m.core));
     return false;
 }
 
@@ -131,4 +131,14 @@ bool float_args_agree(const build_attributes& target, const build_attributes& mo
                 "module with the target's -mfloat-abi\n",
                 LINKED_IMAGE, float_args_name(module.floats), float_args_name(target.floats));
     return false;
+}
+
+plt_state plt_state_at(image_view image, std::uint32_t slot_value)
+{
+    const std::optional<std::uint32_t> first = read_u32(image, slot_value & ~THUMB_BIT);
+    if ((slot_value & THUMB_BIT) == 0 && first == ARM_PLT_HEADER_FIRST_WORD)
+        return plt_state::arm;
+    if (first == THUMB2_PLT_HEADER_FIRST_WORD)
+        return plt_state::thumb2;
+    return plt_state::unknown;
 }

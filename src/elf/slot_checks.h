@@ -4,7 +4,7 @@
 #pragma once
 
 #include "elf/build_attributes.h"
-#include "elf/slot_layout.h"
+#include "elf/misplaced_sections.h"
 #include "elf/walk.h"
 #include "symtab/hash_table.h"
 
@@ -26,15 +26,6 @@ struct module_walk {
     bool stripped_link_file = false;          // an ELF file without a symbol table section
     bool stripped_reported = false;           // the line that says so has been printed
     std::uint32_t slots_to_fill = 0;          // jump slots whose symbols have no value
-};
-
-// A REL section being walked, and the sections its entries lead to (whatever their types).
-struct rel_section {
-    std::uint32_t index;
-    record_table<Elf32_Rel> relocations;
-    std::uint32_t symtab_index;
-    Elf32_Shdr symtab;
-    Elf32_Shdr strtab;
 };
 
 // Relocation j's symbol, number `symbol` of the symbol section: absent, after a line, when
@@ -59,6 +50,12 @@ struct jump_slot {
 // whose address is its file offset, and not leading to a PLT that the target's core cannot
 // run. False after the line that says why (for such a PLT, the line comes once).
 bool slot_writable(module_walk& m, const jump_slot& slot);
+
+// The PLT that a jump slot's value, as the linker left it for lazy binding, leads to: both
+// linkers leave the PLT header's address there (GNU ld with bit 0 set for a Thumb PLT, ld.lld
+// without), and the header's first word tells its instruction set.
+enum class plt_state { unknown, arm, thumb2 };
+plt_state plt_state_at(image_view image, std::uint32_t slot_value);
 
 // True unless the module and the target pass floating-point arguments in different registers
 // (both files must say how); false after the line that says so.

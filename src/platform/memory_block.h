@@ -5,17 +5,15 @@
 #include <cstddef>
 
 struct memory_block {
-    void* base = nullptr;  // for free_block: what the heap handed out, or the mapping the block was cut from
+    void* base = nullptr;  // what the heap or the mapping handed out, for free_block
     void* start = nullptr; // the caller's bytes; nullptr when nothing could be had
-    bool mapped = false;   // cut from a mapping of huge pages
+    std::size_t mapped = 0; // the mapping's length; 0 for heap memory
 };
 
-// At least `size` bytes (zero-filled when `zeroed`), or a block whose start is nullptr.
-// A first touch of a 4 KiB page costs about 1.5 us on the 2-core benchmark machine, and of a
-// 2 MiB huge page about 110 us; so on Linux a block of 320 KiB or more is cut from a mapping
-// advised to use huge pages, after the blocks cut from it before (see memory_block.cpp).
-// Elsewhere, and for smaller blocks, it is plain heap memory.
+// At least `size` bytes (zero-filled when `zeroed`), or a block whose start is nullptr. On
+// Linux a block of 320 KiB or more is a mapping of its own, advised to use huge pages: a first
+// touch of a 4 KiB page costs about 1.5 us, of a 2 MiB page about 110 us. Elsewhere, and for
+// smaller blocks, it is heap memory.
 memory_block allocate_block(std::size_t size, bool zeroed);
 
-// Gives a block back; a mapping goes back to the system with the last block cut from it.
 void free_block(memory_block block);

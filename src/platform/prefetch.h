@@ -1,5 +1,5 @@
 // A hint that the cache line at an address is wanted soon: the walks over a million names
-// wait on cache misses, and asking early hides most of them (measured in elf/read_ahead.h).
+// wait on cache misses, and asking early hides most of them (see elf/read_ahead.h).
 // Off (-DMODWELD_READ_AHEAD=OFF), or where the compiler has no such hint, it is nothing.
 #pragma once
 

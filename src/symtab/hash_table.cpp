@@ -44,7 +44,7 @@ std::uint32_t* entry_at(const hash_table* table, std::uint64_t position)
 // to 16 Mi words. That holds a link file's functions and their names, so the first block, with
 // the buckets beside it, grows with the table, and takes huge pages only where the table is big
 // enough to gain from them (see allocate_block).
-unsigned first_block_shift(std::int32_t bucket_count)
+unsigned first_block_shift_for(std::int32_t bucket_count)
 {
     const unsigned shift = static_cast<unsigned>(std::bit_width(2 * static_cast<std::uint64_t>(bucket_count)));
     return shift < 12 ? 12 : shift > 24 ? 24 : shift;
@@ -120,9 +120,9 @@ hash_table* hash_table_create(std::int32_t bucket_count)
     table->arena_used = 1;
     if (bucket_count <= 0)
         return table;
-    table->first_block_shift = first_block_shift(bucket_count);
+    table->first_block_shift = first_block_shift_for(bucket_count);
     // The buckets share one block with the arena's first block: at 10k functions the two took
-    // one huge page, where the buckets' own pages had cost 0.5 ms of faults, a tenth of the run.
+    // one huge page, where the buckets' own pages cost a tenth of the run in faults.
     const std::size_t bucket_bytes = static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t);
     const std::size_t first_block_bytes = (block_end(table, 0) - block_first(table, 0)) * sizeof(std::uint32_t);
     // Short of memory, the buckets alone: the first insert then fails as it would have.

@@ -15,7 +15,7 @@ struct misplaced_section {
     std::uint32_t index;
     std::uint32_t sh_addr;
     std::uint32_t sh_offset;
-    std::uint32_t reach; // of the sections sorted up to this one, the one that ends last
+    std::uint32_t furthest; // of the sections sorted up to this one, the one that ends last
 };
 
 // The misplaced sections among `sections`, sorted for misplaced_section_at. False when memory

@@ -1,4 +1,4 @@
-#include "elf/slot_layout.h"
+#include "elf/misplaced_sections.h"
 
 #include <algorithm>
 #include <new>
@@ -23,7 +23,7 @@ bool find_misplaced_sections(const record_table<Elf32_Shdr>& sections, std::vect
     for (std::uint32_t k = 0; k < found.size(); ++k) {
         if (found[k].end > found[furthest].end)
             furthest = k;
-        found[k].reach = furthest;
+        found[k].furthest = furthest;
     }
     return true;
 }
@@ -35,6 +35,6 @@ const misplaced_section* misplaced_section_at(const std::vector<misplaced_sectio
                                         [](std::uint32_t a, const misplaced_section& s) { return a < s.sh_addr; });
     if (after == sections.begin())
         return nullptr;
-    const misplaced_section& candidate = sections[std::prev(after)->reach];
+    const misplaced_section& candidate = sections[std::prev(after)->furthest];
     return address < candidate.end ? &candidate : nullptr;
 }

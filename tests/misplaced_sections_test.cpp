@@ -1,5 +1,5 @@
 // Finding the sections placed at another address than their file offset.
-#include "elf/slot_layout.h"
+#include "elf/misplaced_sections.h"
 
 #include "elf_writer.h"
 
