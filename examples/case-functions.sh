@@ -2,6 +2,10 @@
 # run-case.sh. Those set modweld (the tool) and readelf (an ARM readelf), and run the
 # weld and the slot edits in the case's work directory.
 
+# The tool's lines, from README's Messages table.
+MODWELD_README=$src/../../README.md
+. "$src/../../tools/messages.sh"
+
 # Exits 77, which CTest reports as skipped; under CI (CI=true), which installs the tools,
 # a missing tool fails the case instead.
 skip() { # TOOL PACKAGE
@@ -61,8 +65,7 @@ weld() { # LINK-FILE
 expect_swapped_refused() { # TARGET
     swapped_status=0
     "$modweld" -l module.so -o module.mo "$1" >out 2>err || swapped_status=$?
-    printf '%s\n' "linked image: no jump slot to fill, while the link file has jump slots for functions the linked image defines: the two inputs look swapped; give the target system's image with -l and the module last" \
-        'relocation failed' >expected
+    { message 'linked image: no jump slot to fill' && message 'relocation failed'; } >expected
     [ $swapped_status -eq 1 ] || fail "expected exit status 1, got $swapped_status"
     cmp -s expected out || fail "unexpected output; expected:$(printf '\n'; cat expected)"
     [ ! -s err ] || fail "unexpected output on standard error"

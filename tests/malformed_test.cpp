@@ -59,14 +59,6 @@ const std::string REFUSED = "linked image: the PLT at 0x2c0 is ARM code, which t
                             "cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or "
                             "later\nrelocation failed\n";
 
-// The line for a core that runs neither PLT, against module.so's ARM PLT.
-std::string THUMB1_REFUSED(const std::string& core)
-{
-    return "linked image: the PLT at 0x2c0 is ARM code, which the link file's " + core +
-           " core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the "
-           "target through function pointers it hands the module\n" + FAILED;
-}
-
 // The numbers are those of the committed pair (readelf -hSW, -sW, -rW, -x .ARM.attributes):
 //   target.elf, 1140 (0x474) bytes: e_shoff 0x30c, e_shnum 9; section 5 .ARM.attributes at
 //     0x183, size 0x36 (Tag_CPU_arch 0x0a at 0x19a, Tag_CPU_arch_profile 'A' at 0x19c,
@@ -284,11 +276,17 @@ const field_case CASES[] = {
     // Cores that run no PLT a linker writes, and the float convention (Tag_ABI_VFP_args, 28,
     // written over Tag_ARM_ISA_use).
     {"link file: build attributes naming ARMv6-M", which::link_file, {byte(0x19a, 11)},
-     THUMB1_REFUSED("ARMv6-M")},
+     "linked image: the PLT at 0x2c0 is ARM code, which the link file's ARMv6-M core cannot run (no linker writes a "
+     "PLT it can): build the module without jump slots, reaching the target through function pointers it hands the "
+     "module\n" + FAILED},
     {"link file: build attributes naming ARMv6S-M", which::link_file, {byte(0x19a, 12)},
-     THUMB1_REFUSED("ARMv6S-M")},
+     "linked image: the PLT at 0x2c0 is ARM code, which the link file's ARMv6S-M core cannot run (no linker writes a "
+     "PLT it can): build the module without jump slots, reaching the target through function pointers it hands the "
+     "module\n" + FAILED},
     {"link file: build attributes naming ARMv8-M baseline", which::link_file, {byte(0x19a, 16), byte(0x19c, 'M')},
-     THUMB1_REFUSED("ARMv8-M baseline")},
+     "linked image: the PLT at 0x2c0 is ARM code, which the link file's ARMv8-M baseline core cannot run (no linker writes a "
+     "PLT it can): build the module without jump slots, reaching the target through function pointers it hands the "
+     "module\n" + FAILED},
     {"link file: floats in VFP registers", which::link_file, {byte(0x19d, 28)},
      "linked image: the module passes floating-point arguments in core registers (-mfloat-abi=soft or softfp), "
      "the link file's target in VFP registers (-mfloat-abi=hard): build the module with the target's "

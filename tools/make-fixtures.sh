@@ -1,20 +1,16 @@
 #!/bin/sh
-# Regenerates tests/fixtures: target system images (link files) and modules linked by LLVM
-# lld and by GNU ld, plus manifest.txt, what the tests expect the modweld binary to do with
-# each pair. The manifest comes from readelf's view of the files, never from modweld; its
-# format, and how each outcome follows from readelf, are written at its top (see format below).
-#
-# Tools: clang and clang++ 14, ld.lld 14, 19 and 22, each found as NAME-N on PATH or in LLVM's
-# versioned bin directory /usr/lib/llvm-N/bin and checked to report major version N (never
-# whichever is first on PATH); arm-none-eabi-gcc/-g++/-ld/-objcopy (Debian packages
-# gcc-arm-none-eabi, binutils-arm-none-eabi) and GNU readelf. The committed files were made
-# with the versions recorded at the top of manifest.txt; other minor versions may give other
-# bytes, which is fine as long as the tests pass on them.
+# Regenerates tests/fixtures: target system images (link files), modules linked by LLVM lld
+# and GNU ld, and manifest.txt, what the tests expect modweld to do with each pair, worked out
+# from readelf's view of the files (never from modweld) and README's message templates. The
+# tools and versions are listed in tests/fixtures/README.md; each LLVM tool is found by its
+# major version (NAME-N on PATH or /usr/lib/llvm-N/bin), never as whichever is first on PATH.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 src=$root/tests/fixtures/src
 out=$root/tests/fixtures
 READELF=${READELF:-readelf}
+MODWELD_README=$root/README.md
+. "$root/tools/messages.sh"
 GNU=${GNU_PREFIX:-arm-none-eabi-}
 
 # major TOOL: the major version TOOL --version reports on its first line.
@@ -124,11 +120,10 @@ format() {
 # - The float convention: when both files state one (floats line, neither "-") and they differ,
 #   the module is refused with one line before any slot line; its slots are still walked (and
 #   traced), but nothing is written.
-# - The lines: with -D, first "hash_table_insert symbol NAME " for every STT_FUNC in the link
-#   file's .symtab, in symbol-table order; then the float line; then, slot by slot, the
-#   failure line of each failed slot (refused slots share one line) and, with -D, "relocate
-#   symbol NAME--VALUE" for each filled one; last "relocation sucessfully" or "relocation
-#   failed".
+# - The lines, README's Messages templates filled in: with -D, first one for every STT_FUNC of
+#   the link file's .symtab, in symbol-table order; then the float line; then, slot by slot,
+#   the failure line of each failed slot (refused slots share one line) and, with -D, the
+#   trace line of each filled one; last the line of success or failure.
 END
 }
 
@@ -187,22 +182,34 @@ expect() {
     if [ -n "$plt" ]; then echo "plt 0x$(echo "$plt" | sed 's/^0*//') ${plt_state:--}"; else echo "plt - -"; fi
   } >>"$manifest"
   awk -v size="$size" -v arch="$arch" -v profile="$profile" -v link_floats="$link_floats" \
-      -v module_floats="$module_floats" -v plt="$plt" -v plt_state="$plt_state" '
+      -v module_floats="$module_floats" -v plt="$plt" -v plt_state="$plt_state" \
+      -v entered="$(message_template 'hash_table_insert symbol <name> ')" \
+      -v filled="$(message_template 'relocate symbol <name>--0x<value>')" \
+      -v missing="$(message_template 'relocate symbol <name> failed')" \
+      -v outside="$(message_template 'relocate symbol <name> failed: offset 0x<n> is outside')" \
+      -v misplaced="$(message_template 'relocate symbol <name> failed: offset 0x<n> lies in section')" \
+      -v arm_plt="$(message_template 'linked image: the PLT at 0x<a> is ARM code')" \
+      -v thumb1_plt="$(message_template 'linked image: the PLT at 0x<a> is <state> code')" \
+      -v floats_differ="$(message_template 'linked image: the module passes floating-point arguments')" \
+      -v vfp="VFP registers (-mfloat-abi=hard)" -v base="core registers (-mfloat-abi=soft or softfp)" \
+      -v ok="$(message_template 'relocation sucessfully')" -v failed_line="$(message_template 'relocation failed')" '
     function number(hex,   n, i) {
       n = 0
       for (i = 1; i <= length(hex); ++i)
         n = n * 16 + index("0123456789abcdef", substr(hex, i, 1)) - 1
       return n
     }
-    function short(hex) { sub(/^0+/, "", hex); return "0x" (hex == "" ? "0" : hex) }
-    function report(line) { out[++outs] = line; trace[++traces] = line }
-    function floats(args) {
-      return args == "vfp" ? "VFP registers (-mfloat-abi=hard)" : "core registers (-mfloat-abi=soft or softfp)"
+    function short(hex) { sub(/^0+/, "", hex); return hex == "" ? "0" : hex }
+    # A template of README with its <placeholders>, in order, replaced by a, b, c, d, e.
+    function fill(t, a, b, c, d, e,   v, out, i) {
+      split(a SUBSEP b SUBSEP c SUBSEP d SUBSEP e, v, SUBSEP)
+      for (i = 1; match(t, /<[^<>]+>/); ++i) { out = out substr(t, 1, RSTART - 1) v[i]; t = substr(t, RSTART + RLENGTH) }
+      return out t
     }
+    function report(line) { out[++outs] = line; trace[++traces] = line }
+    function floats(args) { return args == "vfp" ? vfp : base }
     function plt_line(state) {
-      if (thumb1 == "")
-        return "linked image: the PLT at " short(plt) " is ARM code, which the link file'\''s M-profile core cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later"
-      return "linked image: the PLT at " short(plt) " is " (state == "$a" ? "ARM" : "Thumb-2") " code, which the link file'\''s " thumb1 " core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the target through function pointers it hands the module"
+      return thumb1 == "" ? fill(arm_plt, short(plt)) : fill(thumb1_plt, short(plt), state == "$a" ? "ARM" : "Thumb-2", thumb1)
     }
     BEGIN {
       if (arch == "v6-M") thumb1 = "ARMv6-M"
@@ -211,7 +218,7 @@ expect() {
       else thumb2 = arch ~ /^(v7E-M|v8-M\.mainline|v8\.1-M\.mainline)$/ || profile == "Microcontroller"
       refused = thumb1 != "" ? plt_state ~ /^\$[at]$/ : thumb2 && plt_state == "$a"
       if (link_floats != "-" && module_floats != "-" && link_floats != module_floats) {
-        report("linked image: the module passes floating-point arguments in " floats(module_floats) ", the link file'\''s target in " floats(link_floats) ": build the module with the target'\''s -mfloat-abi")
+        report(fill(floats_differ, floats(module_floats), floats(link_floats)))
         failed = 1
       }
     }
@@ -233,32 +240,31 @@ expect() {
       next
     }
     $3 == "R_ARM_JUMP_SLOT" {
-      symbol = "relocate symbol " $5
       where = ""
       if ($4 !~ /^0+$/) outcome = "keep"
-      else if (!($5 in value)) { outcome = "missing"; report(symbol " failed") }
-      else if (number($1) + 4 > size) { outcome = "outside"; report(symbol " failed: offset " short($1) " is outside the image") }
+      else if (!($5 in value)) { outcome = "missing"; report(fill(missing, $5)) }
+      else if (number($1) + 4 > size) { outcome = "outside"; report(fill(outside, $5, short($1))) }
       else outcome = "fill"
       for (k = 1; outcome == "fill" && k <= shifted; ++k)
         if (number($1) >= number(address_of[k]) && number($1) < number(address_of[k]) + number(size_of[k])) {
           outcome = "misplaced"
-          where = " " index_of[k] " " short(address_of[k]) " " short(offset_of[k])
-          report(symbol " failed: offset " short($1) " lies in section " index_of[k] ", whose address " short(address_of[k]) " is not its file offset " short(offset_of[k]))
+          where = " " index_of[k] " 0x" short(address_of[k]) " 0x" short(offset_of[k])
+          report(fill(misplaced, $5, short($1), index_of[k], short(address_of[k]), short(offset_of[k])))
         }
       if (outcome == "fill" && refused) {
         outcome = "plt-refused"
         if (!plt_reported++) report(plt_line(plt_state))
       }
-      if (outcome == "fill") trace[++traces] = symbol "--" short(value[$5])
-      print "slot", short($1), $5, outcome != "keep" && outcome != "missing" ? short(value[$5]) : "-", outcome where
+      if (outcome == "fill") trace[++traces] = fill(filled, $5, short(value[$5]))
+      print "slot", "0x" short($1), $5, outcome != "keep" && outcome != "missing" ? "0x" short(value[$5]) : "-", outcome where
       if (outcome != "fill" && outcome != "keep") failed = 1
     }
     END {
-      last = failed ? "relocation failed" : "relocation sucessfully"
+      last = failed ? failed_line : ok
       print "status " (failed ? 1 : 0)
       for (i = 1; i <= outs; ++i) print "out \"" out[i] "\""
       print "out \"" last "\""
-      for (i = 1; i <= functions; ++i) print "trace \"hash_table_insert symbol " hashed[i] " \""
+      for (i = 1; i <= functions; ++i) print "trace \"" fill(entered, hashed[i]) "\""
       for (i = 1; i <= traces; ++i) print "trace \"" trace[i] "\""
       print "trace \"" last "\""
     }' "$tmp/symbols" "$tmp/sections" "$tmp/relocations" >>"$manifest"

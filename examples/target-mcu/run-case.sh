@@ -231,7 +231,7 @@ float_line() { # MODULE-ABI TARGET-ABI
         soft) set -- "$@" 'core registers (-mfloat-abi=soft or softfp)' ;;
         esac
     done
-    echo "linked image: the module passes floating-point arguments in $3, the link file's target in $4: build the module with the target's -mfloat-abi"
+    message 'linked image: the module passes floating-point arguments' "$3" "$4"
 }
 
 case $case in
@@ -280,12 +280,12 @@ weld-refused)
     fi
     [ "$(od -An -tx4 -j $((0x$plt)) -N4 module.so | tr -d ' ')" = $first ] ||
         fail "the PLT at 0x$plt does not start with the $kind PLT header ($first)"
-    at=0x$(printf %x $((0x$plt)))
+    at=$(printf %x $((0x$plt)))
     case $cpu in
     # gcc's cortex-m0 is ARMv6S-M, M0 with the SVC instruction
-    cortex-m0) line="linked image: the PLT at $at is $kind code, which the link file's ARMv6S-M core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the target through function pointers it hands the module" ;;
-    cortex-m23) line="linked image: the PLT at $at is $kind code, which the link file's ARMv8-M baseline core cannot run (no linker writes a PLT it can): build the module without jump slots, reaching the target through function pointers it hands the module" ;;
-    *) line="linked image: the PLT at $at is ARM code, which the link file's M-profile core cannot run: link the module with GNU ld and an M-profile -mcpu, or with ld.lld 19 or later" ;;
+    cortex-m0) line=$(message 'linked image: the PLT at 0x<a> is <state> code' $at $kind ARMv6S-M) ;;
+    cortex-m23) line=$(message 'linked image: the PLT at 0x<a> is <state> code' $at $kind 'ARMv8-M baseline') ;;
+    *) line=$(message 'linked image: the PLT at 0x<a> is ARM code' $at) ;;
     esac
     expect_refused "$line"
     ;;
