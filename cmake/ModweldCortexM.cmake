@@ -36,9 +36,9 @@ if(MODWELD_FPU)
   list(APPEND _modweld_core_flags -mfpu=${MODWELD_FPU})
 endif()
 list(JOIN _modweld_core_flags " " _modweld_flags)
-foreach(lang C CXX)
-  set(CMAKE_${lang}_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding")
-endforeach()
+set(CMAKE_C_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding")
+# A module has no C++ runtime to throw with or to ask for types.
+set(CMAKE_CXX_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding -fno-exceptions -fno-rtti")
 set(CMAKE_ASM_FLAGS_INIT "${_modweld_flags}")
 
 # libgcc built for the core's flags, as arm-none-eabi-gcc names it.
