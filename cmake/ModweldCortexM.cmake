@@ -7,8 +7,8 @@
 #   MODWELD_FLOAT_ABI  soft, softfp or hard (-mfloat-abi), as the target system passes floats;
 #                      empty: the compiler's default, soft
 #   MODWELD_FPU        the unit (-mfpu) for softfp or hard; empty: the core's own
-#   MODWELD_ARM_GCC    arm-none-eabi-gcc: the compiler of the GCC toolchain file, and where
-#                      both find libgcc
+#   MODWELD_ARM_GCC    arm-none-eabi-gcc: the GCC toolchain file's compiler, and whose libgcc
+#                      the clang one links into the module
 #
 # They are read on a build directory's first configure, when CMake sets its compile flags
 # from them: another core needs a fresh build directory (cmake --fresh).
@@ -40,21 +40,6 @@ set(CMAKE_C_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding")
 # A module has no C++ runtime to throw with or to ask for types.
 set(CMAKE_CXX_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding -fno-exceptions -fno-rtti")
 set(CMAKE_ASM_FLAGS_INIT "${_modweld_flags}")
-
-# libgcc built for the core's flags, as arm-none-eabi-gcc names it.
-function(modweld_libgcc variable)
-  if(NOT MODWELD_ARM_GCC)
-    message(FATAL_ERROR "arm-none-eabi-gcc not found: its libgcc is linked into every module, "
-                        "whichever compiler made the objects (Debian: apt-get install gcc-arm-none-eabi; "
-                        "or name it with -DMODWELD_ARM_GCC=<path>)")
-  endif()
-  execute_process(COMMAND "${MODWELD_ARM_GCC}" ${_modweld_core_flags} -print-libgcc-file-name
-                  OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-  if(NOT status EQUAL 0 OR NOT EXISTS "${libgcc}")
-    message(FATAL_ERROR "${MODWELD_ARM_GCC} ${_modweld_flags} -print-libgcc-file-name named no libgcc: '${libgcc}'")
-  endif()
-  set(${variable} "${libgcc}" PARENT_SCOPE)
-endfunction()
 
 # How C and C++ modules are linked: through the compiler driver, which gets DRIVER_ARGS
 # before the objects and RUNTIME after the libraries. The toolchain file's

@@ -36,7 +36,10 @@ set(CMAKE_ASM_COMPILER_TARGET ${_modweld_arch}-none-eabi)
 # of the names of one file, the first.
 function(_modweld_llvm_candidates name variable)
   find_program(plain NAMES ${name} NO_CACHE)
-  set(names ${plain})
+  set(names)
+  if(plain)
+    set(names "${plain}")
+  endif()
   file(TO_CMAKE_PATH "$ENV{PATH}" dirs)
   foreach(dir IN LISTS dirs)
     file(GLOB versioned "${dir}/${name}-[0-9]*")
@@ -127,9 +130,24 @@ function(_modweld_find_lld variable)
   set(${variable} "${chosen}" PARENT_SCOPE)
 endfunction()
 
+# libgcc built for the core's flags, as arm-none-eabi-gcc names it.
+function(_modweld_find_libgcc variable)
+  if(NOT MODWELD_ARM_GCC)
+    message(FATAL_ERROR "arm-none-eabi-gcc not found: its libgcc is linked into every module, "
+                        "whichever compiler made the objects (Debian: apt-get install gcc-arm-none-eabi; "
+                        "or name it with -DMODWELD_ARM_GCC=<path>)")
+  endif()
+  execute_process(COMMAND "${MODWELD_ARM_GCC}" ${_modweld_core_flags} -print-libgcc-file-name
+                  OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR NOT EXISTS "${libgcc}")
+    message(FATAL_ERROR "${MODWELD_ARM_GCC} ${_modweld_flags} -print-libgcc-file-name named no libgcc: '${libgcc}'")
+  endif()
+  set(${variable} "${libgcc}" PARENT_SCOPE)
+endfunction()
+
 macro(modweld_link_rules)
   _modweld_find_lld(_modweld_lld)
   set(MODWELD_LLD "${_modweld_lld}" CACHE FILEPATH "ld.lld 19 or later, the modules' linker" FORCE)
-  modweld_libgcc(_modweld_libgcc)
+  _modweld_find_libgcc(_modweld_libgcc)
   modweld_shared_module_rules("-fuse-ld=lld \"--ld-path=${MODWELD_LLD}\"" "\"${_modweld_libgcc}\"")
 endmacro()
