@@ -17,3 +17,9 @@ install(FILES "${CMAKE_CURRENT_LIST_DIR}/modweldConfig.cmake"
               "${CMAKE_CURRENT_LIST_DIR}/ModweldModuleImage.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/modweldConfigVersion.cmake"
         DESTINATION "${MODWELD_PACKAGE_DIR}")
+# The toolchain files for Cortex-M modules, where a module's build finds them beside the package.
+install(FILES "${CMAKE_CURRENT_LIST_DIR}/arm-none-eabi-gcc-cortex-m.cmake"
+              "${CMAKE_CURRENT_LIST_DIR}/clang-lld-cortex-m.cmake"
+              "${CMAKE_CURRENT_LIST_DIR}/ModweldCortexM.cmake"
+              "${CMAKE_CURRENT_LIST_DIR}/ModweldCortexMRules.cmake"
+        DESTINATION "${MODWELD_PACKAGE_DIR}")
