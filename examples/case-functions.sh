@@ -1,10 +1,11 @@
 # Shell functions of the end-to-end cases in target-sim/ and target-mcu/, sourced by their
-# run-case.sh. Those set modweld (the tool) and readelf (an ARM readelf), and run the
+# run-case.sh. Those set root (the repository), modweld (the tool) and readelf (an ARM readelf),
+# and run the
 # weld and the slot edits in the case's work directory.
 
-# The tool's lines, from README's Messages table.
-MODWELD_README=$src/../../README.md
-. "$src/../../tools/messages.sh"
+# The tool's lines, from README's Messages table ($root: the repository, set by the caller).
+MODWELD_README=$root/README.md
+. "$root/tools/messages.sh"
 
 # Exits 77, which CTest reports as skipped; under CI (CI=true), which installs the tools,
 # a missing tool fails the case instead.

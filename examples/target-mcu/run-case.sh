@@ -48,6 +48,7 @@ if [ $# -ne 5 ]; then
 fi
 modweld=$1 work=$2 module=$3 cpu=$4 case=$5
 src=$(cd "$(dirname "$0")" && pwd)
+root=$src/../..
 sim=$src/../target-sim
 
 . "$src/../case-functions.sh"

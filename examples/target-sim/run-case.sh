@@ -27,6 +27,7 @@ if [ $# -ne 5 ]; then
 fi
 modweld=$1 work=$2 linker=$3 isa=$4 case=$5
 src=$(cd "$(dirname "$0")" && pwd)
+root=$src/../..
 
 . "$src/../case-functions.sh"
 

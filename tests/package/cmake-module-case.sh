@@ -22,6 +22,7 @@ if [ $# -ne 5 ]; then
     exit 2
 fi
 src=$1 build=$2 work=$3 toolchain=$4 case=$5
+root=$src
 
 . "$src/examples/case-functions.sh"
 
