@@ -1,7 +1,6 @@
 # Shell functions of the end-to-end cases in target-sim/ and target-mcu/, sourced by their
-# run-case.sh. Those set root (the repository), modweld (the tool) and readelf (an ARM readelf),
-# and run the
-# weld and the slot edits in the case's work directory.
+# run-case.sh. Those set root (the repository), modweld (the tool) and readelf (an ARM
+# readelf), and run the weld and the slot edits in the case's work directory.
 
 # The tool's lines, from README's Messages table ($root: the repository, set by the caller).
 MODWELD_README=$root/README.md
