@@ -5,22 +5,22 @@
 
 #include <algorithm>
 #include <new>
-#include <string_view>
 #include <vector>
 
 namespace {
 
-// One file read by the check, with what its walk may still spend (see budgets.h).
+// One file, read without a line printed and within what a walk may spend (see budgets.h).
 struct quiet_walk {
     image_view image;
     record_table<Elf32_Shdr> sections;
     walk_budget budget;
 };
 
-// The records of section `index` and the section its sh_link names, when they can be read.
+// Section `index`'s records and the section its sh_link names.
 template <file_record Record>
-bool section_and_link(quiet_walk& w, const Elf32_Shdr& section, record_table<Record>& records, Elf32_Shdr& link)
+bool records_and_link(quiet_walk& w, std::uint32_t index, record_table<Record>& records, Elf32_Shdr& link)
 {
+    const Elf32_Shdr section = w.sections[index];
     const std::optional<record_table<Record>> found = section_records<Record>(w.image, section);
     if (!found || section.sh_size > w.budget.contents_left || section.sh_link >= w.sections.size())
         return false;
@@ -30,16 +30,16 @@ bool section_and_link(quiet_walk& w, const Elf32_Shdr& section, record_table<Rec
     return true;
 }
 
-std::optional<std::string_view> paid_name(quiet_walk& w, const Elf32_Shdr& strtab, std::uint32_t st_name)
+std::optional<std::string_view> name_of(quiet_walk& w, const Elf32_Shdr& strtab, std::uint32_t st_name)
 {
     const std::optional<std::string_view> name = read_name(w.image, strtab, st_name, w.budget.names_left);
-    if (!name || name->size() >= w.budget.names_left)
+    if (!name || !(name->size() < w.budget.names_left))
         return std::nullopt;
     w.budget.names_left -= name->size() + 1;
     return name;
 }
 
-// The names the jump slots of symbols without a value import, sorted, each once.
+// The names that jump slots import (symbols without a value), sorted, each once.
 bool imported_names(quiet_walk& w, std::vector<std::string_view>& names)
 {
     for (std::uint32_t i = 0; i < w.sections.size(); ++i) {
@@ -47,19 +47,15 @@ bool imported_names(quiet_walk& w, std::vector<std::string_view>& names)
         Elf32_Shdr symtab;
         if (w.sections[i].sh_type != SHT_REL)
             continue;
-        if (!section_and_link(w, w.sections[i], relocations, symtab) || symtab.sh_link >= w.sections.size())
+        if (!records_and_link(w, i, relocations, symtab) || symtab.sh_link >= w.sections.size())
             return false;
-        const Elf32_Shdr strtab = w.sections[symtab.sh_link];
         for (std::uint32_t j = 0; j < relocations.size(); ++j) {
             const Elf32_Rel r = relocations[j];
-            if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT)
-                continue;
             const std::optional<Elf32_Sym> sym = read_symbol(w.image, symtab, elf32_r_sym(r.r_info));
-            if (!sym)
-                return false;
-            if (sym->st_value != 0)
+            if (elf32_r_type(r.r_info) != R_ARM_JUMP_SLOT || (sym && sym->st_value != 0))
                 continue;
-            const std::optional<std::string_view> name = paid_name(w, strtab, sym->st_name);
+            const std::optional<std::string_view> name =
+                sym ? name_of(w, w.sections[symtab.sh_link], sym->st_name) : std::nullopt;
             if (!name)
                 return false;
             names.push_back(*name);
@@ -70,28 +66,26 @@ bool imported_names(quiet_walk& w, std::vector<std::string_view>& names)
     return true;
 }
 
-// How many of `names` are functions of the symbol table sections.
-std::size_t defined_functions(quiet_walk& w, const std::vector<std::string_view>& names)
+// True when each of `names` is a function of the symbol table sections.
+bool all_defined(quiet_walk& w, const std::vector<std::string_view>& names)
 {
     std::vector<bool> defined(names.size());
     for (std::uint32_t i = 0; i < w.sections.size(); ++i) {
         record_table<Elf32_Sym> symbols;
         Elf32_Shdr strtab;
-        if (w.sections[i].sh_type != SHT_SYMTAB || !section_and_link(w, w.sections[i], symbols, strtab))
+        if (w.sections[i].sh_type != SHT_SYMTAB || !records_and_link(w, i, symbols, strtab))
             continue;
         for (std::uint32_t j = 0; j < symbols.size(); ++j) {
             const Elf32_Sym sym = symbols[j];
             if (elf32_st_type(sym.st_info) != STT_FUNC || sym.st_shndx == SHN_UNDEF)
                 continue;
-            const std::optional<std::string_view> name = paid_name(w, strtab, sym.st_name);
-            if (!name)
-                return 0;
-            const auto at = std::lower_bound(names.begin(), names.end(), *name);
+            const std::optional<std::string_view> name = name_of(w, strtab, sym.st_name);
+            const auto at = name ? std::lower_bound(names.begin(), names.end(), *name) : names.end();
             if (at != names.end() && *at == *name)
                 defined[static_cast<std::size_t>(at - names.begin())] = true;
         }
     }
-    return static_cast<std::size_t>(std::count(defined.begin(), defined.end(), true));
+    return std::find(defined.begin(), defined.end(), false) == defined.end();
 }
 
 // The linked image is read as the module stage left it, stamped with the module magic.
@@ -112,8 +106,7 @@ bool inputs_look_swapped(image_view link_file, image_view linked_image)
     std::optional<quiet_walk> module = quiet_walk_of(linked_image);
     try {
         std::vector<std::string_view> names;
-        return link && module && imported_names(*link, names) && !names.empty() &&
-               defined_functions(*module, names) == names.size();
+        return link && module && imported_names(*link, names) && !names.empty() && all_defined(*module, names);
     } catch (const std::bad_alloc&) {
         return false;
     }
