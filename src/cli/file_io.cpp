@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #ifdef _WIN32
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <system_error>
