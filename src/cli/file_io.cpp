@@ -50,9 +50,9 @@ std::string resolved(const char* path) { return path; }
 // MoveFileEx replaces an existing file, where rename refuses to. Empty when it did.
 std::string move_over(const std::string& from, const std::string& to)
 {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return {};
-    return std::system_category().message(static_cast<int>(GetLastError()));
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
+               ? std::string()
+               : std::system_category().message(static_cast<int>(GetLastError()));
 }
 #else
 using file_stat = struct stat;
@@ -90,8 +90,6 @@ std::string move_over(const std::string& from, const std::string& to)
 }
 #endif
 
-constexpr const char* MODULE_IMAGE = "module image";
-
 // The bytes moved: all `size`, or fewer when the system refused the rest (errno says why)
 // or had no more (errno 0: the file ended). One request for the whole size; the rest is
 // asked for again only when the system hands back less.
@@ -124,7 +122,7 @@ bool output_failed(const char* path, const char* action, const std::string& why)
         std::printf("create %s error\n", path);
     else
         std::printf("write %s error\n", path);
-    print_cause(MODULE_IMAGE, action, path, why.c_str());
+    print_cause("module image", action, path, why.c_str());
     return false;
 }
 
