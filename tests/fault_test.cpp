@@ -348,7 +348,7 @@ TEST_F(output_path_test, LinkStaysAndItsFileIsReplaced)
     }
 }
 
-// An existing output keeps its permission bits, whatever the umask; a new one gets 0666 less it.
+// An existing output keeps its permission bits, whatever the umask.
 TEST_F(output_path_test, ExistingOutputKeepsItsMode)
 {
     for (const unsigned mode : {0600u, 0640u, 0751u, 0604u, 02750u}) {
