@@ -20,6 +20,10 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#endif
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,8 +132,10 @@ bool start_process(PROCESS_INFORMATION& process, std::wstring command_line, cons
 void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
            const fs::path& out_path, const fs::path& err_path)
 {
-    if (options.umask || options.file_size_limit || !options.environment.empty() || options.kill_after)
-        ADD_FAILURE() << "a umask, a file-size limit, an environment or a kill cannot be given to a Windows process";
+    if (options.umask || options.file_size_limit || !options.environment.empty() || options.kill_after ||
+        options.without_fsetid)
+        ADD_FAILURE() << "a umask, a file-size limit, an environment, a kill or a capability cannot be given to a "
+                         "Windows process";
     const fs::path program = options.program.empty() ? modweld_path() : options.program;
     std::wstring command_line = quote_argument(program.wstring());
     for (const std::string& a : args)
@@ -191,6 +197,11 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
             _exit(126);
         for (std::string& variable : environment)
             putenv(variable.data());
+#ifdef __linux__
+        // Gone from the bounding set, the capability is not among root's after exec.
+        if (options.without_fsetid)
+            prctl(PR_CAPBSET_DROP, CAP_FSETID, 0, 0, 0);
+#endif
         execv(argv[0], argv.data());
         _exit(127);
     }

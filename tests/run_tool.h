@@ -34,6 +34,9 @@ struct run_options {
     std::vector<std::string> environment;
     std::optional<std::chrono::milliseconds> kill_after;
     std::filesystem::path program; // another build of the tool; empty: modweld_path()
+    // Linux only: the run lacks CAP_FSETID even as root, as every other user does, so that the
+    // system clears a set-group-ID bit on a write.
+    bool without_fsetid = false;
 };
 
 // The built modweld binary. On Windows it is found relative to the test program, since

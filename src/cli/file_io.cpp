@@ -126,11 +126,12 @@ bool output_failed(const char* path, const char* action, const std::string& why)
     return false;
 }
 
-// The image written (after the old file's mode is given to it) and `fd` closed; else errno says why.
+// The image written, the old file's mode given to it (after the writes, which would clear a
+// set-group-ID bit) and `fd` closed; else errno says why.
 bool write_and_close(int fd, image_view image, const file_stat* old = nullptr)
 {
-    const bool done = (old == nullptr || keep_mode(fd, *old)) &&
-                      transfer_all(fd, image.data(), image.size(), write_file) == image.size();
+    const bool done = transfer_all(fd, image.data(), image.size(), write_file) == image.size() &&
+                      (old == nullptr || keep_mode(fd, *old));
     const int error = errno != 0 ? errno : EIO;
     if (close_file(fd) != 0 && done)
         return false;
