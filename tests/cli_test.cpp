@@ -24,10 +24,16 @@ const std::string USAGE = "Usage: modweld.exe [-V][-l filename][-o output] Filen
 const std::string BANNER = "slotfill version 2010-07-18\n\n";
 const std::string NO_OUTPUT = "Output file can't be empty\n", NO_LINK = "Link file can't be empty\n";
 const std::string OK = "relocation sucessfully\n";
+const std::string NO_SUCH_FILE = ": No such file or directory\n";
 #ifdef _WIN32
-const std::string DIRECTORY_ERROR = "open dir.elf error\n"; // Windows opens no directory as a file
+// Windows opens no directory as a file
+const std::string DIRECTORY_ERROR = "open dir.elf error\nlink file: cannot open dir.elf: Permission denied\n";
+// nor names a file with a quote in it
+const std::string QUOTES_ERROR = ": Invalid argument\n";
 #else
-const std::string DIRECTORY_ERROR = "read file error\n"; // opened, but reading it fails
+// opened, but reading it fails
+const std::string DIRECTORY_ERROR = "read file error\nlink file: cannot read dir.elf: Is a directory\n";
+const std::string QUOTES_ERROR = NO_SUCH_FILE;
 #endif
 
 // The pair every run finds as k.elf and app.so: f0 is imported and defined.
@@ -111,25 +117,27 @@ const driver_case CASES[] = {
      {{"my module.mo", WELDED}}, {{"my target.elf", LINK}}},
     // Quotes and backslashes that a Windows command line has to escape.
     {"quotes and backslashes arrive as given", {"-l", "say \"hi\" \\\"\\", "-o", "out.mo", "app.so"},
-     "open say \"hi\" \\\"\\ error\n", "", 1},
+     "open say \"hi\" \\\"\\ error\nlink file: cannot open say \"hi\" \\\"\\" + QUOTES_ERROR, "", 1},
     {"a later path option replaces an earlier one",
      {"-l", "nope.elf", "-o", "x.mo", "-l", "k.elf", "-o", "out.mo", "app.so"}, OK, "", 0,
      {{"out.mo", WELDED}, {"x.mo", std::nullopt}}},
     {"without a positional argument the output path is the linked image", {"-l", "k.elf", "-o", "fresh.mo"},
-     "open fresh.mo error\n", "", 1},
+     "open fresh.mo error\nlinked image: cannot open fresh.mo" + NO_SUCH_FILE, "", 1},
     {"-D given last has no value, turns traces on and is the linked image", {"-l", "k.elf", "-o", "out.mo", "-D"},
-     "hash_table_insert symbol f0 \nopen -D error\n", "", 1},
+     "hash_table_insert symbol f0 \nopen -D error\nlinked image: cannot open -D" + NO_SUCH_FILE, "", 1},
     {"-D given its own value turns traces on", {"-l", "k.elf", "-o", "out.mo", "-D", "app.so"},
      "hash_table_insert symbol f0 \nrelocate symbol f0--0x1001\n" + OK, "", 0, {{"out.mo", WELDED}}},
     {"a missing link file ends the run before the linked image is opened",
-     {"-l", "nope.elf", "-o", "out.mo", "nope.so"}, "open nope.elf error\n", "", 1},
+     {"-l", "nope.elf", "-o", "out.mo", "nope.so"}, "open nope.elf error\nlink file: cannot open nope.elf" + NO_SUCH_FILE,
+     "", 1},
     {"a missing linked image comes after the link file stage", {"-D", "1", "-l", "k.elf", "-o", "out.mo", "nope.so"},
-     "hash_table_insert symbol f0 \nopen nope.so error\n", "", 1},
-    {"an empty link file path fails where it is opened", {"-l", "", "-o", "out.mo", "app.so"}, "open  error\n", "", 1},
-    {"an empty output path fails where it is created", {"-l", "k.elf", "-o", "", "app.so"}, OK + "create  error\n", "",
-     1},
-    {"an empty linked image path fails where it is opened", {"-l", "k.elf", "-o", "out.mo", ""}, "open  error\n", "",
-     1},
+     "hash_table_insert symbol f0 \nopen nope.so error\nlinked image: cannot open nope.so" + NO_SUCH_FILE, "", 1},
+    {"an empty link file path fails where it is opened", {"-l", "", "-o", "out.mo", "app.so"},
+     "open  error\nlink file: cannot open " + NO_SUCH_FILE, "", 1},
+    {"an empty output path fails where it is created", {"-l", "k.elf", "-o", "", "app.so"},
+     OK + "create  error\nmodule image: cannot create " + NO_SUCH_FILE, "", 1},
+    {"an empty linked image path fails where it is opened", {"-l", "k.elf", "-o", "out.mo", ""},
+     "open  error\nlinked image: cannot open " + NO_SUCH_FILE, "", 1},
     {"a directory as input fails", {"-l", "dir.elf", "-o", "out.mo", "app.so"}, DIRECTORY_ERROR, "", 1, {}, {},
      [](const fs::path& dir) { fs::create_directory(dir / "dir.elf"); }},
     {"an input of 4 GiB is refused", {"-l", "k.elf", "-o", "out.mo", "big.so"},
@@ -139,12 +147,12 @@ const driver_case CASES[] = {
          resize_sparse(dir / "big.so", 0x100000000ull);
      }},
     {"output in a missing directory", {"-l", "k.elf", "-o", "nodir/out.mo", "app.so"},
-     OK + "create nodir/out.mo error\n", "", 1},
+     OK + "create nodir/out.mo error\nmodule image: cannot create nodir/out.mo" + NO_SUCH_FILE, "", 1},
     {"the output may replace the linked image", {"-l", "k.elf", "-o", "app.so", "app.so"}, OK, "", 0,
      {{"app.so", WELDED}}},
     {"the same path for both inputs is read twice", {"-l", "self.so", "-o", "self.so", "self.so"}, OK, "", 0,
      {{"self.so", expected_module(SELF, {{52, 0x2001}})}}, {{"self.so", SELF}}},
-    {"a longer existing output is truncated", {"-l", "k.elf", "-o", "out.mo", "app.so"}, OK, "", 0,
+    {"a longer existing output is replaced whole", {"-l", "k.elf", "-o", "out.mo", "app.so"}, OK, "", 0,
      {{"out.mo", WELDED}}, {{"out.mo", bytes(MODULE.image.size() * 3, 0x5a)}}},
 };
 
@@ -256,7 +264,7 @@ TEST_F(output_file_test, FailedWriteIsReported)
 #endif
     const run_result r = run({"-l", "k.elf", "-o", full, "app.so"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, OK + "write " + full + " error\n");
+    EXPECT_EQ(r.out, OK + "write " + full + " error\nmodule image: cannot write " + full + ": No space left on device\n");
 }
 
 // An empty argument vector cannot be made through exec on every system; call the scan itself.

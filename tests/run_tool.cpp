@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -18,6 +19,12 @@
 #include <winioctl.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#endif
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,7 +119,8 @@ bool start_process(PROCESS_INFORMATION& process, std::wstring command_line, cons
     startup.hStdOutput = out;
     startup.hStdError = err;
     const bool opened = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE;
-    const bool started = opened && CreateProcessW(modweld_path().c_str(), command_line.data(), nullptr, nullptr,
+    const fs::path program = options.program.empty() ? modweld_path() : options.program;
+    const bool started = opened && CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
                                                   TRUE, 0, nullptr, cwd.c_str(), &startup, &process);
     error = GetLastError();
     for (const HANDLE h : {in, out, options.merge_streams ? INVALID_HANDLE_VALUE : err})
@@ -124,9 +132,12 @@ bool start_process(PROCESS_INFORMATION& process, std::wstring command_line, cons
 void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
            const fs::path& out_path, const fs::path& err_path)
 {
-    if (options.umask)
-        ADD_FAILURE() << "a umask cannot be given to a Windows process";
-    std::wstring command_line = quote_argument(modweld_path().wstring());
+    if (options.umask || options.file_size_limit || !options.environment.empty() || options.kill_after ||
+        options.without_fsetid)
+        ADD_FAILURE() << "a umask, a file-size limit, an environment, a kill or a capability cannot be given to a "
+                         "Windows process";
+    const fs::path program = options.program.empty() ? modweld_path() : options.program;
+    std::wstring command_line = quote_argument(program.wstring());
     for (const std::string& a : args)
         command_line += L' ' + quote_argument(widen(a));
 
@@ -142,7 +153,7 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
             break;
     }
     if (!started) {
-        ADD_FAILURE() << "cannot run " << modweld_path().string() << ": error " << error;
+        ADD_FAILURE() << "cannot run " << program.string() << ": error " << error;
         return;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -162,12 +173,13 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
 void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
            const fs::path& out_path, const fs::path& err_path)
 {
-    std::vector<std::string> owned{modweld_path().string()};
+    std::vector<std::string> owned{(options.program.empty() ? modweld_path() : options.program).string()};
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : owned)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = options.environment;
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -179,8 +191,23 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
             _exit(126);
         if (options.umask)
             umask(static_cast<mode_t>(*options.umask));
+        const rlim_t size = options.file_size_limit.value_or(RLIM_INFINITY);
+        const rlimit limit{size, size};
+        if (options.file_size_limit && setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(126);
+        for (std::string& variable : environment)
+            putenv(variable.data());
+#ifdef __linux__
+        // Gone from the bounding set, the capability is not among root's after exec.
+        if (options.without_fsetid)
+            prctl(PR_CAPBSET_DROP, CAP_FSETID, 0, 0, 0);
+#endif
         execv(argv[0], argv.data());
         _exit(127);
+    }
+    if (options.kill_after) {
+        std::this_thread::sleep_for(*options.kill_after);
+        kill(pid, SIGKILL); // an ended run is not yet reaped: the signal goes nowhere
     }
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,6 +28,15 @@ struct run_result {
 struct run_options {
     std::optional<unsigned> umask; // POSIX only
     bool merge_streams = false; // standard error into the same file as standard output
+    // POSIX only: the run's file-size limit (RLIMIT_FSIZE) in bytes, variables added to its
+    // environment ("NAME=value"), and a SIGKILL after that long if it is still running.
+    std::optional<std::uint64_t> file_size_limit;
+    std::vector<std::string> environment;
+    std::optional<std::chrono::milliseconds> kill_after;
+    std::filesystem::path program; // another build of the tool; empty: modweld_path()
+    // Linux only: the run lacks CAP_FSETID even as root, as every other user does, so that the
+    // system clears a set-group-ID bit on a write.
+    bool without_fsetid = false;
 };
 
 // The built modweld binary. On Windows it is found relative to the test program, since

@@ -27,10 +27,11 @@ struct image_buffer {
 constexpr std::uint64_t MAX_INPUT_SIZE = 0xffffffffu;
 
 // Opens `path` read-only in binary mode, takes its size from fstat and reads it whole.
-// False after printing "open %s error", "stat file error", "read file error",
-// "%s is too large ..." or "out of memory".
-bool load_input(const char* path, image_buffer& buffer);
+// False after printing "open %s error", "stat file error" or "read file error", each followed
+// by "<role>: cannot ... <path>: <why>", or "%s is too large ..." or "out of memory".
+bool load_input(const char* role, const char* path, image_buffer& buffer);
 
-// Creates or truncates `path` (write-only, binary, mode 0666 before the umask) and writes
-// `image` to it. False after printing "create %s error" or "write %s error".
+// Writes `image` whole to a new file beside `path` (mode 0666 before the umask, or the
+// existing file's) and renames it over `path`; a device or FIFO there is written in place.
+// False, with `path` as it was, after "create %s error" or "write %s error" and the line why.
 bool write_output(const char* path, image_view image);

@@ -5,6 +5,7 @@
 #include "elf/build_attributes.h"
 #include "elf/link_symbols.h"
 #include "elf/relocate.h"
+#include "elf/walk.h"
 
 #include <cstdio>
 
@@ -25,7 +26,7 @@ int main(int argc, char* argv[])
     // Both buffers live until the process ends: symbol_table points into the first, and
     // the second becomes the module image.
     image_buffer link_file;
-    if (!load_input(settings.link_path, link_file))
+    if (!load_input(LINK_FILE, settings.link_path, link_file))
         return 1;
     // A link file that could not be read, or read only in part, has had its lines; the run
     // goes on with the functions it gave, and fails only when a slot then finds none.
@@ -37,7 +38,7 @@ int main(int argc, char* argv[])
     const module_stage_inputs link{symbol_table, read_build_attributes(link_file.view()), trace, link_file.view(), stripped};
 
     image_buffer linked_image;
-    if (!load_input(settings.image_path, linked_image))
+    if (!load_input(LINKED_IMAGE, settings.image_path, linked_image))
         return 1;
     if (relocate_module(linked_image.span(), link) != stage_result::ok) {
         // Status 1, not 0: a script must not take a run that wrote nothing for a success.
