@@ -24,7 +24,7 @@ int next_option(int argc, char* const argv[], const char* options)
     return *found;
 }
 
-void write_usage(const char* program_name)
+void print_usage(const char* program_name)
 {
     std::fflush(stdout);
     std::fprintf(stderr,
@@ -34,11 +34,6 @@ void write_usage(const char* program_name)
                  "   -o <output>:   Module image to be created\n"
                  "   Filename: Linked image\n",
                  program_name);
-}
-
-void print_usage(const char* program_name)
-{
-    write_usage(program_name);
     std::exit(1);
 }
 

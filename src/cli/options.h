@@ -22,8 +22,6 @@ int next_option(int argc, char* const argv[], const char* options);
 // Writes the usage text to standard error, after flushing standard output so that a
 // message printed just before it stays ahead of it, and ends the process with status 1.
 [[noreturn]] void print_usage(const char* program_name);
-// The usage text alone, without ending the process.
-void write_usage(const char* program_name);
 
 // Writes the version banner to standard error.
 void print_version();

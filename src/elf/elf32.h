@@ -1,7 +1,6 @@
-// ELF32 records as they lie in an image buffer, with the names and values of the ELF standard
-// and its ARM supplement: declared once, for the tool and for everything that writes or patches
-// images (tests, benchmark, fuzz targets). EI_DATA is never consulted: every field is read
-// little-endian.
+// ELF32 records as they lie in an image buffer, and the values the tool reads, with the names
+// of the ELF standard and its ARM supplement (tests/elf_writer adds what only a writer needs).
+// EI_DATA is never consulted: every field is read little-endian.
 #pragma once
 
 #include "elf/image_bytes.h"
@@ -15,26 +14,13 @@
 constexpr std::array<std::uint8_t, 4> ELFMAG = {0x7f, 'E', 'L', 'F'};
 // What a module image starts with in place of ELFMAG.
 constexpr std::array<std::uint8_t, 4> MODULE_MAGIC = {0x7f, 'O', 'V', 'K'};
-constexpr std::size_t EI_NIDENT = 16, EI_CLASS = 4, EI_DATA = 5, EI_VERSION = 6;
-constexpr std::uint8_t ELFCLASS32 = 1, ELFCLASS64 = 2, ELFDATA2LSB = 1, ELFDATA2MSB = 2, EV_CURRENT = 1;
-constexpr std::uint16_t ET_EXEC = 2, ET_DYN = 3, EM_ARM = 40;
-
-constexpr std::uint32_t EF_ARM_EABI_VER5 = 0x05000000, EF_ARM_ABI_FLOAT_SOFT = 0x200;
-
-constexpr std::uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_RELA = 4,
-                        SHT_DYNAMIC = 6, SHT_NOBITS = 8, SHT_REL = 9, SHT_DYNSYM = 11,
-                        SHT_ARM_ATTRIBUTES = 0x70000003;
-constexpr std::uint32_t SHF_WRITE = 1, SHF_ALLOC = 2, SHF_EXECINSTR = 4, SHF_INFO_LINK = 0x40;
-constexpr std::uint16_t SHN_UNDEF = 0, SHN_ABS = 0xfff1;
-
-constexpr std::uint32_t PT_LOAD = 1, PT_DYNAMIC = 2;
-constexpr std::uint32_t PF_X = 1, PF_W = 2, PF_R = 4;
-constexpr std::uint32_t DT_NULL = 0;
-
-constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1, STB_WEAK = 2;
-constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_FUNC = 2, STT_SECTION = 3, STT_FILE = 4;
-
-constexpr std::uint8_t R_ARM_ABS32 = 2, R_ARM_GLOB_DAT = 21, R_ARM_JUMP_SLOT = 22, R_ARM_RELATIVE = 23;
+constexpr std::size_t EI_NIDENT = 16, EI_CLASS = 4;
+constexpr std::uint8_t ELFCLASS32 = 1, ELFCLASS64 = 2;
+constexpr std::uint32_t SHT_SYMTAB = 2, SHT_NOBITS = 8, SHT_REL = 9, SHT_ARM_ATTRIBUTES = 0x70000003;
+constexpr std::uint32_t SHF_ALLOC = 2;
+constexpr std::uint16_t SHN_UNDEF = 0;
+constexpr std::uint8_t STT_FUNC = 2;
+constexpr std::uint8_t R_ARM_JUMP_SLOT = 22;
 // Bit 0 of an ARM function address: set for Thumb code.
 constexpr std::uint32_t THUMB_BIT = 1;
 
@@ -64,21 +50,10 @@ struct Elf32_Rel {
     ul32 r_offset, r_info;
 };
 
-// Only written, by the tests' and the benchmark's image writer: the tool reads no segments.
-struct Elf32_Phdr {
-    ul32 p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
-};
-
-struct Elf32_Dyn {
-    ul32 d_tag, d_val;
-};
-
 static_assert(sizeof(Elf32_Ehdr) == 52 && offsetof(Elf32_Ehdr, e_shoff) == 32 && offsetof(Elf32_Ehdr, e_shnum) == 48);
 static_assert(sizeof(Elf32_Shdr) == 40 && offsetof(Elf32_Shdr, sh_offset) == 16 && offsetof(Elf32_Shdr, sh_link) == 24);
 static_assert(sizeof(Elf32_Sym) == 16 && offsetof(Elf32_Sym, st_value) == 4 && offsetof(Elf32_Sym, st_info) == 12);
 static_assert(sizeof(Elf32_Rel) == 8 && offsetof(Elf32_Rel, r_info) == 4);
-static_assert(sizeof(Elf32_Phdr) == 32 && offsetof(Elf32_Phdr, p_filesz) == 16 && offsetof(Elf32_Phdr, p_align) == 28);
-static_assert(sizeof(Elf32_Dyn) == 8 && offsetof(Elf32_Dyn, d_val) == 4);
 
 // ARM build attributes (an SHT_ARM_ATTRIBUTES section): the format, then per vendor a length
 // (ul32, counting itself), the vendor's name and groups of attributes, each a tag and a number
@@ -99,7 +74,7 @@ constexpr std::uint64_t CPU_ARCH_V6_M = 11, CPU_ARCH_V6S_M = 12, CPU_ARCH_V7E_M 
                         CPU_ARCH_V8_M_MAIN = 17, CPU_ARCH_V8_1_M_MAIN = 21;
 constexpr std::uint64_t PROFILE_MICROCONTROLLER = 'M';
 // Tag_ABI_VFP_args: where floating-point arguments and results are passed.
-constexpr std::uint64_t VFP_ARGS_BASE = 0, VFP_ARGS_VFP = 1, VFP_ARGS_TOOLCHAIN = 2, VFP_ARGS_COMPATIBLE = 3;
+constexpr std::uint64_t VFP_ARGS_BASE = 0, VFP_ARGS_VFP = 1;
 
 // The first word of a PLT header, where the linker points every jump slot for lazy binding:
 // ARM state, and Thumb-2 as both linkers write it for M-profile cores.
@@ -107,13 +82,8 @@ constexpr std::uint32_t ARM_PLT_HEADER_FIRST_WORD = 0xe52de004;    // str lr, [s
 constexpr std::uint32_t THUMB2_PLT_HEADER_FIRST_WORD = 0xf8dfb500; // push {lr}; ldr.w lr, [pc, #N]
 
 constexpr std::uint8_t elf32_st_type(std::uint8_t st_info) { return st_info & 0x0f; }
-constexpr std::uint8_t elf32_st_info(std::uint8_t bind, std::uint8_t type)
-{
-    return static_cast<std::uint8_t>(bind << 4 | (type & 0x0f));
-}
 constexpr std::uint8_t elf32_r_type(std::uint32_t r_info) { return static_cast<std::uint8_t>(r_info); }
 constexpr std::uint32_t elf32_r_sym(std::uint32_t r_info) { return r_info >> 8; }
-constexpr std::uint32_t elf32_r_info(std::uint32_t sym, std::uint8_t type) { return sym << 8 | type; }
 
 // Magic 0x7F 'E' 'L' 'F' and class ELFCLASS32; nothing else is checked.
 bool check_elf_header(image_view image);

@@ -17,6 +17,37 @@
 
 using bytes = std::vector<std::uint8_t>;
 
+// The ELF values and records that only a writer needs; those the tool reads are in elf32.h.
+constexpr std::size_t EI_DATA = 5, EI_VERSION = 6;
+constexpr std::uint8_t ELFDATA2LSB = 1, ELFDATA2MSB = 2, EV_CURRENT = 1;
+constexpr std::uint16_t ET_EXEC = 2, ET_DYN = 3, EM_ARM = 40;
+constexpr std::uint32_t EF_ARM_EABI_VER5 = 0x05000000, EF_ARM_ABI_FLOAT_SOFT = 0x200;
+constexpr std::uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_STRTAB = 3, SHT_RELA = 4, SHT_DYNAMIC = 6,
+                        SHT_DYNSYM = 11;
+constexpr std::uint32_t SHF_WRITE = 1, SHF_EXECINSTR = 4, SHF_INFO_LINK = 0x40;
+constexpr std::uint16_t SHN_ABS = 0xfff1;
+constexpr std::uint32_t PT_LOAD = 1, PT_DYNAMIC = 2;
+constexpr std::uint32_t PF_X = 1, PF_W = 2, PF_R = 4;
+constexpr std::uint32_t DT_NULL = 0;
+constexpr std::uint8_t STB_LOCAL = 0, STB_GLOBAL = 1, STB_WEAK = 2;
+constexpr std::uint8_t STT_NOTYPE = 0, STT_OBJECT = 1, STT_SECTION = 3, STT_FILE = 4;
+constexpr std::uint8_t R_ARM_ABS32 = 2, R_ARM_GLOB_DAT = 21, R_ARM_RELATIVE = 23;
+
+struct Elf32_Phdr {
+    ul32 p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags, p_align;
+};
+struct Elf32_Dyn {
+    ul32 d_tag, d_val;
+};
+static_assert(sizeof(Elf32_Phdr) == 32 && offsetof(Elf32_Phdr, p_filesz) == 16 && offsetof(Elf32_Phdr, p_align) == 28);
+static_assert(sizeof(Elf32_Dyn) == 8 && offsetof(Elf32_Dyn, d_val) == 4);
+
+constexpr std::uint8_t elf32_st_info(std::uint8_t bind, std::uint8_t type)
+{
+    return static_cast<std::uint8_t>(bind << 4 | (type & 0x0f));
+}
+constexpr std::uint32_t elf32_r_info(std::uint32_t sym, std::uint8_t type) { return sym << 8 | type; }
+
 // Records in and out of a byte vector; a record that does not fit throws std::out_of_range.
 template <file_record Record>
 Record get_record(const bytes& image, std::size_t at)
