@@ -1,6 +1,5 @@
 #include "elf/relocate.h"
 
-#include "elf/read_ahead.h"
 #include "elf/slot_checks.h"
 #include "elf/swapped_inputs.h"
 
@@ -53,16 +52,10 @@ bool fill_section(module_walk& m, image_span image, std::uint32_t index, const E
         return false;
 
     const rel_section rel{index, *relocations, section.sh_link, *symtab, *strtab};
-    slot_hints hints{m.walk.image, rel, m.functions, {}};
-    start_slot_hints(hints);
     bool filled_all = true;
-    for (std::uint32_t j = 0; j < rel.relocations.size(); ++j) {
-        // Hints read names too, unpaid: none once the walk may read or look up no more.
-        if (m.walk.budget.names_left > 0 && !m.lookups.exhausted)
-            hint_slots_ahead(hints, j);
+    for (std::uint32_t j = 0; j < rel.relocations.size(); ++j)
         if (!fill_slot(m, image, rel, j))
             filled_all = false;
-    }
     return filled_all;
 }
 

@@ -28,6 +28,15 @@ struct module_walk {
     std::uint32_t slots_to_fill = 0;          // jump slots whose symbols have no value
 };
 
+// A REL section being walked, and the sections its entries lead to (whatever their types).
+struct rel_section {
+    std::uint32_t index;
+    record_table<Elf32_Rel> relocations;
+    std::uint32_t symtab_index;
+    Elf32_Shdr symtab;
+    Elf32_Shdr strtab;
+};
+
 // Relocation j's symbol, number `symbol` of the symbol section: absent, after a line, when
 // that is past the section's end or the record is outside the image.
 std::optional<Elf32_Sym> slot_symbol(const module_walk& m, const rel_section& rel, std::uint32_t j,

@@ -50,15 +50,6 @@ std::optional<record_table<Record>> walked_records(image_walk& walk, std::uint32
 // The section that section `from` names by its sh_link.
 std::optional<Elf32_Shdr> linked_section(const image_walk& walk, std::uint32_t from, std::uint32_t sh_link);
 
-// A REL section being walked, and the sections its entries lead to (whatever their types).
-struct rel_section {
-    std::uint32_t index;
-    record_table<Elf32_Rel> relocations;
-    std::uint32_t symtab_index;
-    Elf32_Shdr symtab;
-    Elf32_Shdr strtab;
-};
-
 // Where a symbol is, for the line about its name.
 struct symbol_place {
     std::uint32_t section; // its symbol section

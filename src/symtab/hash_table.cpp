@@ -62,13 +62,6 @@ const void* value_at(const std::uint32_t* entry)
     return value;
 }
 
-// The newest entry of bucket `index`'s chain, or nullptr for an empty chain.
-const std::uint32_t* first_entry(const hash_table* table, std::int32_t index)
-{
-    const std::uint32_t first = table->buckets[index];
-    return first == 0 ? nullptr : entry_at(table, first);
-}
-
 // The position for an entry of `words` words: the next free one, or the start of a later
 // block when the entry does not fit in what is left of the current one. Allocates that
 // block if needed and makes it the one inserts fill; 0 (and the table unchanged) when it
@@ -197,18 +190,6 @@ const void* hash_table_lookup_at(const hash_table* table, std::int32_t index, st
 void hash_table_prefetch(const hash_table* table, std::int32_t index)
 {
     prefetch<true>(table->buckets + index); // an insert writes the bucket
-}
-
-void hash_table_prefetch_chain(const hash_table* table, std::int32_t index)
-{
-    if (const std::uint32_t* entry = first_entry(table, index))
-        prefetch<false>(entry);
-}
-
-void hash_table_prefetch_value(const hash_table* table, std::int32_t index)
-{
-    if (const std::uint32_t* entry = first_entry(table, index))
-        prefetch<false>(value_at(entry));
 }
 
 int hash_table_remove(hash_table* table, const char* name)

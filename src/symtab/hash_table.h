@@ -65,10 +65,6 @@ std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count);
 // have at least one bucket.
 std::int32_t hash_table_index(const hash_table* table, std::string_view name);
 void hash_table_prefetch(const hash_table* table, std::int32_t index);
-// Prefetches the newest entry of bucket `index`'s chain (once its bucket is in cache).
-void hash_table_prefetch_chain(const hash_table* table, std::int32_t index);
-// Prefetches what the newest entry of bucket `index`'s chain refers to (once that entry is in cache).
-void hash_table_prefetch_value(const hash_table* table, std::int32_t index);
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
 
 // A lookup that stops once its comparisons have cost more than the budget left: one unit for
