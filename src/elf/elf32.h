@@ -5,6 +5,7 @@
 
 #include "elf/image_bytes.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -86,7 +87,11 @@ constexpr std::uint8_t elf32_r_type(std::uint32_t r_info) { return static_cast<s
 constexpr std::uint32_t elf32_r_sym(std::uint32_t r_info) { return r_info >> 8; }
 
 // Magic 0x7F 'E' 'L' 'F' and class ELFCLASS32; nothing else is checked.
-bool check_elf_header(image_view image);
+inline bool check_elf_header(image_view image)
+{
+    const auto ident = read_record<std::array<std::uint8_t, EI_CLASS + 1>>(image, 0);
+    return ident && std::equal(ELFMAG.begin(), ELFMAG.end(), ident->begin()) && (*ident)[EI_CLASS] == ELFCLASS32;
+}
 
 // The section header table: e_shnum headers 40 bytes apart from e_shoff, whatever e_shentsize
 // says; absent unless they lie inside the image. A table of no entries has nothing to read:
@@ -131,5 +136,8 @@ inline std::optional<image_view> section_contents(image_view image, const Elf32_
 
 // The name at `st_name` in the string section `strtab`, read in place: it ends at the first
 // NUL, which must lie inside the image and within `max_scan` bytes.
-std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
-                                          std::uint64_t max_scan = UINT64_MAX);
+inline std::optional<std::string_view> read_name(image_view image, const Elf32_Shdr& strtab, std::uint32_t st_name,
+                                                 std::uint64_t max_scan = UINT64_MAX)
+{
+    return read_string(image, std::uint64_t{strtab.sh_offset} + st_name, max_scan);
+}

@@ -1,8 +1,5 @@
-// The one place that touches the bytes of an image buffer.
-//
-// Multi-byte fields are little-endian in the file, read and written through little_endian<T>
-// (platform/little_endian.h). Offsets come from the file and are 32-bit; bounds are
-// computed in 64 bits so that offset + size never wraps. Anything that does not lie wholly
+// The one place that touches the bytes of an image buffer. Offsets come from the file and are
+// 32-bit; bounds are computed in 64 bits, so offset + size never wraps. What does not lie wholly
 // inside the buffer is absent: nothing here reads or writes outside it. The two accessors that
 // do not check, record_table's and record_at, serve records checked once before.
 #pragma once

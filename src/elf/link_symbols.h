@@ -10,9 +10,8 @@
 // buffer, which must outlive it. Only main reads or writes it; the stages are handed it.
 extern hash_table* symbol_table;
 
-// Enters every STT_FUNC symbol of every SHT_SYMTAB section of `link_file` into `table`,
-// which a symbol table section creates afresh (a later one replaces the table of an earlier
-// one). With `trace`, a line for each function before it is entered. Failed after "check ELF
-// header error", or once any part of the image that could not be read was reported and passed
-// over; out_of_memory after "out of memory".
+// Enters every STT_FUNC symbol of every SHT_SYMTAB section of `link_file` into `table`, which
+// each such section creates afresh; with `trace`, a line for each before it is entered. Failed
+// after "check ELF header error", or once a part that could not be read was reported and
+// passed over; out_of_memory after "out of memory".
 stage_result collect_link_symbols(image_view link_file, hash_table*& table, bool trace);

@@ -1,7 +1,6 @@
-// Where a jump slot really is. r_offset is the slot's address, and the slot is written at that
-// file offset: the same place only in a section whose address equals its file offset. A module
-// linked with other addresses would otherwise get its slots written at the wrong places while
-// the run reports success.
+// Where a jump slot really is. r_offset is its address, and the slot is written at that file
+// offset: the same place only in a section whose address is its file offset. Elsewhere a slot
+// would be written at the wrong place while the run reported success.
 #pragma once
 
 #include "elf/elf32.h"

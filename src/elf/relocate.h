@@ -1,6 +1,5 @@
-// The module stage: check, stamp and fill the jump slots of the linked image in place. The
-// module image it leaves is the linked image with MODULE_MAGIC (elf32.h) in place of the ELF
-// magic and the slots filled, nothing else changed.
+// The module stage: check, stamp and fill the jump slots of the linked image in place, leaving
+// the module image: MODULE_MAGIC (elf32.h) in place of the ELF magic, the slots filled.
 #pragma once
 
 #include "elf/build_attributes.h"
@@ -18,10 +17,8 @@ struct module_stage_inputs {
 };
 
 // Stamps MODULE_MAGIC, then fills every R_ARM_JUMP_SLOT whose symbol has value 0 with the
-// st_value of the function of that name among `link.functions`. Every slot that cannot be
-// filled is reported; the walk always goes to the end. Ok when every such slot was filled;
-// the image is to be written only then. A slot leading to a PLT that the target's core cannot
-// run is refused, and so is a module that passes floating-point arguments in other registers
-// than the target, and a linked image with no slot to fill given with a link file that looks
-// like its module (see swapped_inputs.h).
+// st_value of the function of that name among `link.functions`, reporting every slot that
+// cannot be filled. Ok when every such slot was filled: only then is the image written. Also
+// refused: a slot leading to a PLT the target's core cannot run, floats passed in other
+// registers than the target's, and a pair that looks swapped (see swapped_inputs.h).
 stage_result relocate_module(image_span linked_image, const module_stage_inputs& link);

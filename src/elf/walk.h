@@ -1,7 +1,6 @@
-// What both stages' walks carry, and the checks of what a walk reads: the section header
-// table, a section's contents, a linked section and a symbol's name. Each check decides
-// whether the next thing can be read and, when not, prints the one line that says so — the
-// input, the section, the entry, the field and the numbers — and the walk passes over it.
+// What both stages' walks carry, and the checks of what a walk reads. Each decides whether the
+// next thing can be read and, when not, prints the one line that says so (the input, section,
+// entry, field and numbers), and the walk passes over it.
 #pragma once
 
 #include "elf/budgets.h"
@@ -56,13 +55,12 @@ struct symbol_place {
     std::uint32_t index;   // in that section
 };
 
-// The name of the symbol at `place`, at `st_name` in the string section `strtab`, paid for
-// from the walk's budget: NUL-terminated where it lies. Absent after the line that says why
-// (none once the budget's end has been said).
+// The name of the symbol at `place`, at `st_name` in `strtab`, paid for from the walk's budget:
+// NUL-terminated where it lies. Absent after the line that says why (none once the budget's end
+// has been said).
 std::optional<std::string_view> read_symbol_name(image_walk& walk, const Elf32_Shdr& strtab, std::uint32_t st_name,
                                                  symbol_place place);
 
-// Pays for `name`, read in place, from the walk's budget, as every name read is paid for (a
-// name read ahead by a hint too). False, and nothing paid, when the budget does not cover it
-// (read_symbol_name then says so).
+// Pays for `name`, read ahead in place, as every name read is paid for. False, and nothing paid,
+// when the budget does not cover it (read_symbol_name then says so).
 bool pay_for_name(image_walk& walk, std::string_view name);

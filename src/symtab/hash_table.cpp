@@ -41,9 +41,7 @@ std::uint32_t* entry_at(const hash_table* table, std::uint64_t position)
 }
 
 // The arena's first block: twice as many words as there are buckets, a power of two from 4 Ki
-// to 16 Mi words. That holds a link file's functions and their names, so the first block, with
-// the buckets beside it, grows with the table, and takes huge pages only where the table is big
-// enough to gain from them (see allocate_block).
+// to 16 Mi words, enough for a link file's functions and their names.
 unsigned first_block_shift_for(std::int32_t bucket_count)
 {
     const unsigned shift = static_cast<unsigned>(std::bit_width(2 * static_cast<std::uint64_t>(bucket_count)));

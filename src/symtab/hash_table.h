@@ -1,13 +1,10 @@
-// A chained hash table from a NUL-terminated name to an untyped reference.
-// The table owns copies of the names; it never owns or inspects the values.
-// Sized once at creation: no resizing, no rehashing.
+// A chained hash table from a NUL-terminated name to an untyped reference, sized once at
+// creation. It owns copies of the names; it never owns or inspects the values.
 //
-// Layout, chosen by measurement on a million-function link file: the entries and their name
-// copies share one arena (a 12-byte head, then the name and its NUL, padded to 4 bytes), and
-// a chain links entries by their 32-bit position in it. Against a heap block per entry and
-// per name with 8-byte buckets this halves the memory, saves two allocations per entry, and
-// puts a name in the same cache line as the entry that leads to it. The arena grows by
-// blocks that double in size and never move (moving ones lost their huge pages).
+// The entries and their name copies share one arena (a 12-byte head, then the name and its NUL,
+// padded to 4 bytes), and a chain links entries by their 32-bit position in it: against a heap
+// block per entry and per name, half the memory, and a name in the cache line of its entry.
+// The arena grows by blocks that double in size and never move.
 #pragma once
 
 #include "platform/memory_block.h"
@@ -59,10 +56,9 @@ int hash_table_destroy(hash_table* table);
 // bucket_index.h). bucket_count must be at least 1.
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count);
 
-// For callers that enter or look up many names in a row: hash a batch of names first and
-// prefetch their buckets, then insert or look up each one at its index, in order. `name`
-// is the whole name, without its NUL; `name.data()` must be NUL-terminated. The table must
-// have at least one bucket.
+// For callers that hash a batch of names first and prefetch their buckets, then insert or look
+// up each at its index. `name` is the whole name without its NUL, NUL-terminated at data();
+// the table must have at least one bucket.
 std::int32_t hash_table_index(const hash_table* table, std::string_view name);
 void hash_table_prefetch(const hash_table* table, std::int32_t index);
 int hash_table_insert_at(hash_table* table, std::int32_t index, std::string_view name, const void* value);
