@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -148,6 +149,16 @@ TEST(HashTable, ZeroBucketsFindNothingAndAbsentTableFindsNothing)
     EXPECT_EQ(hash_table_insert_at(g.table, 0, "k_print", &v1), -1);
     EXPECT_EQ(hash_table_lookup(g.table, "k_print"), nullptr);
 }
+
+#if SIZE_MAX <= UINT32_MAX
+// On a 32-bit host 2^30 buckets or more take 4 GiB, beyond the address space: no table, rather
+// than one whose buckets overrun the block they were given.
+TEST(HashTable, BucketsBeyondTheAddressSpaceMakeNoTable)
+{
+    for (const std::int32_t buckets : {1 << 30, 1073741825, 2147483647})
+        EXPECT_EQ(hash_table_create(buckets), nullptr) << buckets;
+}
+#endif
 
 TEST(HashTable, KeepsItsOwnCopyOfEachName)
 {

@@ -173,7 +173,14 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
 void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& cwd, const run_options& options,
            const fs::path& out_path, const fs::path& err_path)
 {
-    std::vector<std::string> owned{(options.program.empty() ? modweld_path() : options.program).string()};
+#ifdef MODWELD_EMULATOR
+    // The system need not start another host's program by itself (binfmt_misc): the emulator
+    // that runs this program runs the tool too, found on PATH when it is given by name.
+    std::vector<std::string> owned{MODWELD_EMULATOR};
+#else
+    std::vector<std::string> owned;
+#endif
+    owned.push_back((options.program.empty() ? modweld_path() : options.program).string());
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : owned)
@@ -202,7 +209,7 @@ void spawn(run_result& r, const std::vector<std::string>& args, const fs::path& 
         if (options.without_fsetid)
             prctl(PR_CAPBSET_DROP, CAP_FSETID, 0, 0, 0);
 #endif
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (options.kill_after) {

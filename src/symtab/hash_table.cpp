@@ -87,6 +87,14 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
     return position;
 }
 
+// A zeroed block of `size` bytes; none when the size is beyond the address space.
+memory_block allocate_bytes(std::uint64_t size)
+{
+    if (size > SIZE_MAX)
+        return {};
+    return allocate_block(static_cast<std::size_t>(size), true);
+}
+
 } // namespace
 
 std::int32_t hash_table_hash(const char* name, std::int32_t bucket_count)
@@ -113,14 +121,15 @@ hash_table* hash_table_create(std::int32_t bucket_count)
         return table;
     table->first_block_shift = first_block_shift_for(bucket_count);
     // The buckets share one block with the arena's first block: at 10k functions the two took
-    // one huge page, where the buckets' own pages cost a tenth of the run in faults.
-    const std::size_t bucket_bytes = static_cast<std::size_t>(bucket_count) * sizeof(std::uint32_t);
-    const std::size_t first_block_bytes = (block_end(table, 0) - block_first(table, 0)) * sizeof(std::uint32_t);
+    // one huge page, where the buckets' own pages cost a tenth of the run in faults. Sizes in 64
+    // bits: on a 32-bit host a size_t would wrap 2^30 buckets' 4 GiB to a block far too small.
+    const std::uint64_t bucket_bytes = std::uint64_t{static_cast<std::uint32_t>(bucket_count)} * sizeof(std::uint32_t);
+    const std::uint64_t first_block_bytes = (block_end(table, 0) - block_first(table, 0)) * sizeof(std::uint32_t);
     // Short of memory, the buckets alone: the first insert then fails as it would have.
-    table->bucket_block = allocate_block(bucket_bytes + first_block_bytes, true);
+    table->bucket_block = allocate_bytes(bucket_bytes + first_block_bytes);
     const bool shared = table->bucket_block.start != nullptr;
     if (!shared)
-        table->bucket_block = allocate_block(bucket_bytes, true);
+        table->bucket_block = allocate_bytes(bucket_bytes);
     if (table->bucket_block.start == nullptr) {
         std::free(table);
         return nullptr;
