@@ -118,7 +118,7 @@ const std::string DENIED = OK + "create @ error\nmodule image: cannot create @: 
 // (1140 bytes).
 const fault_case FAULTS[] = {
     {"a full file system", "write-enospc:1000", NO_SPACE},
-    {"a full file system before the first byte", "write-enospc:0", NO_SPACE},
+    {"a full file system from byte 0", "write-enospc:0", NO_SPACE},
     {"a file-size limit", nullptr, OK + "write @ error\nmodule image: cannot write @: File too large\n",
      {output::none, output::old_file, output::linked_image}, 1024},
     {"a write that fails", "write-eio", WRITE_EIO},
@@ -126,8 +126,8 @@ const fault_case FAULTS[] = {
     {"a rename across file systems", "rename-exdev",
      OK + "write @ error\nmodule image: cannot replace @: Invalid cross-device link\n"},
     {"a rename refused", "rename-eacces", OK + "write @ error\nmodule image: cannot replace @: Permission denied\n"},
-    {"a directory the user may not write", "create-eacces", DENIED},
-    {"an output the user may not write", "open-eacces", DENIED},
+    {"an unwritable directory", "create-eacces", DENIED},
+    {"an unwritable output", "open-eacces", DENIED},
     {"a missing directory", nullptr, OK + "create @ error\nmodule image: cannot create @: No such file or directory\n",
      {output::none}, {}, "nodir/"},
     {"an input that cannot be read", "read-eio", "read file error\nlink file: cannot read k.elf: Input/output error\n"},
@@ -140,12 +140,14 @@ struct fault_run {
     output at_path;
 };
 
-std::vector<fault_run> fault_runs()
+// The faults run with `at_path` at the output path.
+std::vector<fault_run> fault_runs(output at_path)
 {
     std::vector<fault_run> runs;
     for (const fault_case& c : FAULTS)
         for (const output o : c.outputs)
-            runs.push_back({&c, o});
+            if (o == at_path)
+                runs.push_back({&c, o});
     return runs;
 }
 
@@ -154,8 +156,7 @@ void PrintTo(const fault_run& r, std::ostream* os) { *os << r.fault->what; }
 struct fault_run_name {
     std::string operator()(const ::testing::TestParamInfo<fault_run>& info) const
     {
-        static const char* const AT_PATH[] = {"_new_output", "_existing_output", "_o_names_the_linked_image"};
-        return test_name(info.param.fault->what + std::string(AT_PATH[static_cast<int>(info.param.at_path)]));
+        return test_name(info.param.fault->what);
     }
 };
 
@@ -190,7 +191,12 @@ TEST_P(fault_test, LeavesThePathAsItWas)
     EXPECT_EQ(entries(this->path("")), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, fault_test, ::testing::ValuesIn(fault_runs()), fault_run_name{});
+// Named after what the output path holds before the run: nothing, an old file, or the linked
+// image (-o names it).
+INSTANTIATE_TEST_SUITE_P(NewOutput, fault_test, ::testing::ValuesIn(fault_runs(output::none)), fault_run_name{});
+INSTANTIATE_TEST_SUITE_P(OldOutput, fault_test, ::testing::ValuesIn(fault_runs(output::old_file)), fault_run_name{});
+INSTANTIATE_TEST_SUITE_P(InPlace, fault_test, ::testing::ValuesIn(fault_runs(output::linked_image)),
+                         fault_run_name{});
 
 class output_path_test : public tool_test {
 protected:

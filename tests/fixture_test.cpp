@@ -132,7 +132,7 @@ TEST_P(fixture_test, LayoutIsWhatTheFixtureClaims)
         EXPECT_FALSE(mismatches.empty());
 }
 
-TEST_P(fixture_test, FillsEverySlotAsTheManifestSaysAndNothingElse)
+TEST_P(fixture_test, FillsSlotsAsTheManifestSays)
 {
     const fixture& f = GetParam();
     const bytes linked = read_file(FIXTURES / f.linked_image);
@@ -155,7 +155,7 @@ TEST_P(fixture_test, FillsEverySlotAsTheManifestSaysAndNothingElse)
     EXPECT_EQ(get("out.mo"), expected_module(linked, filled));
 }
 
-TEST_P(fixture_test, TracesEveryFunctionAndEverySlot)
+TEST_P(fixture_test, TracesEveryFunctionAndSlot)
 {
     const fixture& f = GetParam();
     const run_result r = weld(f, true);
@@ -185,7 +185,7 @@ std::vector<fixture> filling_pairs()
 
 using swapped_test = fixture_test;
 
-TEST_P(swapped_test, RefusesThePairGivenTheWrongWayRound)
+TEST_P(swapped_test, RefusesTheSwappedPair)
 {
     const fixture& f = GetParam();
     const run_result r = run({"-l", (FIXTURES / f.linked_image).string(), "-o", "out.mo",

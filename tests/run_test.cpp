@@ -92,9 +92,9 @@ const weld_case CASES[] = {
          OK,
      0, {{0, 0x20124}, {1, 0}, {2, 0x2011d}}},
     // In both inputs and in the value written into the slot.
-    {"bytes that text mode would change go through unchanged", with_tricky_tail(make_link_file({{"k_nl", 0x0a1a0d0a}})),
+    {"CR, LF and Ctrl-Z go through unchanged", with_tricky_tail(make_link_file({{"k_nl", 0x0a1a0d0a}})),
      {{"k_nl"}}, [](module_layout& m) { m.image = with_tricky_tail(m.image); }, {}, OK, 0, {{0, 0x0a1a0d0a}}},
-    {"an image without relocations only gets the magic", LINK, {},
+    {"no relocations: only the magic is set", LINK, {},
      [](module_layout& m) {
          elf_writer w;
          w.add_section(SHT_PROGBITS, bytes(40, 0x11));
@@ -103,13 +103,13 @@ const weld_case CASES[] = {
      {}, OK, 0, {}},
     // The module's own function (a value), a data import and an absolute word: none is
     // touched, even where the link file has no such name.
-    {"slots of valued symbols and other types are left alone", LINK,
+    {"valued and non-jump slots are left alone", LINK,
      {{"own_function", 0x345}, {"k_data", 0, R_ARM_GLOB_DAT}, {"unknown", 0, R_ARM_ABS32}, {"k_add"}}, {}, {}, OK, 0,
      {{3, 0x20124}}},
     {"RELA sections are not looked at", LINK, {{"nowhere"}},
      [](module_layout& m) { set_section_field(m.image, m.rel_section, &Elf32_Shdr::sh_type, SHT_RELA); }, {}, OK, 0,
      {}},
-    {"every missing name is reported in order and nothing is written", LINK,
+    {"missing names reported in order, no output", LINK,
      {{"k_add"}, {"missing_a"}, {"k_data"}, {"missing_a"}, {"missing_b"}}, {}, {},
      "relocate symbol missing_a failed\n"
      "relocate symbol k_data failed\n" // a data object is not a function
@@ -123,14 +123,14 @@ const weld_case CASES[] = {
          put_u32(m.image, rel + 4, elf32_r_info(0, R_ARM_JUMP_SLOT));
      },
      {}, "relocate symbol  failed\n" + FAILED, 1, {}},
-    {"a welded module image is not a linked image", LINK, {{"k_add"}},
+    {"a module image is not a linked image", LINK, {{"k_add"}},
      [](module_layout& m) { m.image = expected_module(m.image, {{m.slot_offsets[0], 0x20124}}); }, {},
      "check ELF header error\n"
      "linked image: not a 32-bit ELF file: it starts with the module magic 7f 4f 56 4b, so it is a module image "
      "already welded; give the file the linker wrote\n" +
          FAILED,
      1, {}},
-    {"the module given with -l and the target last is refused", image_with({"mod_main"}, {"k_print", "k_add"}), {},
+    {"swapped inputs are refused", image_with({"mod_main"}, {"k_print", "k_add"}), {},
      [](module_layout& m) { m.image = LINK; }, {},
      "linked image: no jump slot to fill, while the link file has jump slots for functions the linked image "
      "defines: the two inputs look swapped; give the target system's image with -l and the module last\n" +
@@ -138,10 +138,10 @@ const weld_case CASES[] = {
      1, {}},
     // A dynamically linked target imports its C library's functions; a module without
     // imports that defines one of them is no reason to think the inputs swapped.
-    {"a module without imports welds against a target importing one of its names",
+    {"no-import module welds to a dynamic target",
      image_with({"k_print"}, {"memset", "printf"}), {},
      [](module_layout& m) { m.image = image_with({"memset", "module_main"}, {}); }, {}, OK, 0, {}},
-    {"a stripped link file is said once, before the names it lacks", stripped_link_file(), {{"k_add"}, {"k_print"}}, {},
+    {"a stripped link file is said once, first", stripped_link_file(), {{"k_add"}, {"k_print"}}, {},
      {},
      "link file: no symbol table section (SHT_SYMTAB), so no function to fill a slot with: it was stripped; give "
      "the unstripped image (strip --strip-debug keeps the symbol table)\n"
@@ -149,8 +149,8 @@ const weld_case CASES[] = {
      "relocate symbol k_print failed\n" +
          FAILED,
      1, {}},
-    {"a stripped link file does for a module without imports", stripped_link_file(), {}, {}, {}, OK, 0, {}},
-    {"a text link file leaves every slot unresolved", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'},
+    {"a stripped link file does for no imports", stripped_link_file(), {}, {}, {}, OK, 0, {}},
+    {"a text link file resolves no slot", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'},
      {{"k_add"}, {"k_print"}}, {}, {},
      "check ELF header error\n"
      "link file: not a 32-bit ELF file: it does not start with the ELF magic 7f 45 4c 46 (a raw binary, as objcopy "
@@ -161,9 +161,9 @@ const weld_case CASES[] = {
      1, {}},
     // Section 1 holds the slots, at 0x34 and 0x38: marked allocated and placed at its file
     // offset, or 4 bytes below it, so that the slots' addresses lie inside its address range.
-    {"a slot in a section placed at its file offset is filled", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
+    {"slot in a section placed at its offset", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
      [](module_layout& m) { place_section_1(m, 0x34); }, {}, OK, 0, {{0, 0x1001}, {1, 0x2001}}},
-    {"a slot in a section placed off its file offset is reported", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
+    {"slot in a section placed off its offset", TWO_FUNCTIONS, {{"f0"}, {"f1"}},
      [](module_layout& m) { place_section_1(m, 0x30); }, {},
      "relocate symbol f0 failed: offset 0x34 lies in section 1, whose address 0x30 is not its file offset 0x34\n"
      "relocate symbol f1 failed: offset 0x38 lies in section 1, whose address 0x30 is not its file offset 0x34\n" +
@@ -175,7 +175,7 @@ class weld_test : public tool_test, public ::testing::WithParamInterface<weld_ca
 
 // The exit status, the exact output, and the module image: the linked image with the magic and
 // the filled slots and nothing else changed, or after a failure the file that was there.
-TEST_P(weld_test, WritesOrKeepsTheModuleImage)
+TEST_P(weld_test, WritesOrKeeps)
 {
     const weld_case& c = GetParam();
     module_layout m = make_module(c.imports);

@@ -13,8 +13,17 @@ std::string hex(std::uint64_t value)
 std::string test_name(std::string_view description)
 {
     std::string name;
-    for (const char c : description)
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    bool gap = false;
+    for (const char c : description) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            gap = true;
+            continue;
+        }
+        if (gap && !name.empty())
+            name += '_';
+        gap = false;
+        name += c;
+    }
     return name;
 }
 

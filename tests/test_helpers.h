@@ -11,7 +11,7 @@
 // "0x" and lowercase hex digits, as the tool prints numbers.
 std::string hex(std::uint64_t value);
 
-// A test name from a row's description: letters and digits kept, everything else '_'.
+// A test name from a row's description: its words of letters and digits, joined by '_'.
 std::string test_name(std::string_view description);
 
 // Names each instance of a parameterised test after its row's `what`.

@@ -79,7 +79,7 @@ TEST_F(work_limit_test, SlotsSharingOneLongNameStopTheModuleWalk)
 
 // Many relocation section headers over the same entries: only as much as the file holds
 // is walked (without that, 4 * 10^9 entries), and every further section is reported.
-TEST_F(work_limit_test, RelocationSectionsPiledOnOneAnotherAreWalkedOnlyAsFarAsTheFileGoes)
+TEST_F(work_limit_test, PiledRelocationSectionsAreWalkedAsFarAsTheFileGoes)
 {
     constexpr std::uint32_t ENTRIES = 1u << 16, SECTIONS = 0xfff0;
     rel_builder words;
