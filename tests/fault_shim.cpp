@@ -15,6 +15,10 @@
 //
 // "The output" is the last file opened for writing: the tool writes nothing else through these
 // calls (standard output goes through the C library's own).
+//
+// The shim defines open and open64 alike, which the C library's headers would make one symbol
+// where the build asks for 64-bit file offsets.
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/types.h>
