@@ -41,6 +41,17 @@ set(CMAKE_C_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding")
 set(CMAKE_CXX_FLAGS_INIT "${_modweld_flags} -fPIC -ffreestanding -fno-exceptions -fno-rtti")
 set(CMAKE_ASM_FLAGS_INIT "${_modweld_flags}")
 
+# COMPILER for C and assembler, and for C++ the compiler beside it whose name has CXX_NAME in
+# place of C_NAME (arm-none-eabi-g++ beside arm-none-eabi-gcc, clang++ beside clang), if any.
+macro(modweld_use_compilers compiler c_name cxx_name)
+  set(CMAKE_C_COMPILER "${compiler}")
+  set(CMAKE_ASM_COMPILER "${compiler}")
+  string(REGEX REPLACE "${c_name}([^/]*)$" "${cxx_name}\\1" _modweld_cxx "${compiler}")
+  if(EXISTS "${_modweld_cxx}")
+    set(CMAKE_CXX_COMPILER "${_modweld_cxx}")
+  endif()
+endmacro()
+
 # How C and C++ modules are linked: through the compiler driver, which gets DRIVER_ARGS
 # before the objects and RUNTIME after the libraries. The toolchain file's
 # modweld_link_rules() calls it from ModweldCortexMRules.cmake, which CMake reads after its

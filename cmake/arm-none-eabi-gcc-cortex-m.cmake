@@ -12,12 +12,7 @@ if(NOT MODWELD_ARM_GCC)
   message(FATAL_ERROR "arm-none-eabi-gcc not found (Debian: apt-get install gcc-arm-none-eabi; "
                       "or name it with -DMODWELD_ARM_GCC=<path>)")
 endif()
-set(CMAKE_C_COMPILER "${MODWELD_ARM_GCC}")
-set(CMAKE_ASM_COMPILER "${MODWELD_ARM_GCC}")
-string(REGEX REPLACE "gcc([^/]*)$" "g++\\1" _modweld_gxx "${MODWELD_ARM_GCC}")
-if(EXISTS "${_modweld_gxx}")
-  set(CMAKE_CXX_COMPILER "${_modweld_gxx}")
-endif()
+modweld_use_compilers("${MODWELD_ARM_GCC}" gcc g++)
 
 # The driver picks the libgcc of the core's flags, which the link line repeats.
 macro(modweld_link_rules)

@@ -69,12 +69,7 @@ if(NOT MODWELD_CLANG)
                         "or name it with -DMODWELD_CLANG=<path>)")
   endif()
 endif()
-set(CMAKE_C_COMPILER "${MODWELD_CLANG}")
-set(CMAKE_ASM_COMPILER "${MODWELD_CLANG}")
-string(REGEX REPLACE "clang([^/]*)$" "clang++\\1" _modweld_clangxx "${MODWELD_CLANG}")
-if(EXISTS "${_modweld_clangxx}")
-  set(CMAKE_CXX_COMPILER "${_modweld_clangxx}")
-endif()
+modweld_use_compilers("${MODWELD_CLANG}" clang clang++)
 
 # The major version ld.lld reports (LLD 19.1.7), or nothing.
 function(_modweld_lld_version lld variable)

@@ -151,7 +151,8 @@ bool replace_output(const char* path, image_view image, const file_stat* old)
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".modweld-%08x%08x", random(), random());
         temp = target + suffix;
-        if ((fd = open_file(temp.c_str(), NEW_FLAGS)) < 0 && errno != EEXIST)
+        fd = open_file(temp.c_str(), NEW_FLAGS);
+        if (fd < 0 && errno != EEXIST)
             break;
     }
     if (fd < 0)

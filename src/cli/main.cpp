@@ -35,7 +35,8 @@ int main(int argc, char* argv[])
         return 1;
     // An ELF file with no symbol table section, read without a problem, gives no table.
     const bool stripped = collected == stage_result::ok && symbol_table == nullptr;
-    const module_stage_inputs link{symbol_table, read_build_attributes(link_file.view()), trace, link_file.view(), stripped};
+    const module_stage_inputs link{symbol_table, read_build_attributes(link_file.view()), trace, link_file.view(),
+                                   stripped};
 
     image_buffer linked_image;
     if (!load_input(LINKED_IMAGE, settings.image_path, linked_image))

@@ -92,12 +92,7 @@ stage_result relocate_module(image_span linked_image, const module_stage_inputs&
         if (section.sh_type == SHT_REL && !fill_section(m, linked_image, i, section))
             filled_all = false;
     }
-    if (filled_all && m.slots_to_fill == 0 && inputs_look_swapped(link.image, linked_image)) {
-        std::printf("%s: no jump slot to fill, while the link file has jump slots for functions the linked image "
-                    "defines: the two inputs look swapped; give the target system's image with -l and the module "
-                    "last\n",
-                    LINKED_IMAGE);
+    if (filled_all && m.slots_to_fill == 0 && !inputs_in_order(link.image, linked_image))
         return stage_result::failed;
-    }
     return filled_all ? stage_result::ok : stage_result::failed;
 }

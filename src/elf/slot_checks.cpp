@@ -110,7 +110,8 @@ std::optional<std::uint32_t> look_up_value(module_walk& m, const rel_section& re
         std::printf("%s: section %u relocation %u: looking names up has cost more than %llu comparisons (%llu x "
                     "the file's size + %llu Mi); no more names are looked up\n",
                     LINKED_IMAGE, rel.index, j, static_cast<unsigned long long>(lookup_limit(m.walk.image)),
-                    static_cast<unsigned long long>(LOOKUP_FACTOR), static_cast<unsigned long long>(LOOKUP_ALLOWANCE >> 20));
+                    static_cast<unsigned long long>(LOOKUP_FACTOR),
+                    static_cast<unsigned long long>(LOOKUP_ALLOWANCE >> 20));
         m.lookups_reported = true;
     }
     return std::nullopt;

@@ -1,9 +1,9 @@
 #include "elf/swapped_inputs.h"
 
-#include "elf/budgets.h"
-#include "elf/elf32.h"
+#include "elf/walk.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -98,9 +98,7 @@ std::optional<quiet_walk> quiet_walk_of(image_view image)
     return quiet_walk{image, *sections, make_walk_budget(image)};
 }
 
-} // namespace
-
-bool inputs_look_swapped(image_view link_file, image_view linked_image)
+bool looks_swapped(image_view link_file, image_view linked_image)
 {
     std::optional<quiet_walk> link = check_elf_header(link_file) ? quiet_walk_of(link_file) : std::nullopt;
     std::optional<quiet_walk> module = quiet_walk_of(linked_image);
@@ -110,4 +108,17 @@ bool inputs_look_swapped(image_view link_file, image_view linked_image)
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+} // namespace
+
+bool inputs_in_order(image_view link_file, image_view linked_image)
+{
+    if (!looks_swapped(link_file, linked_image))
+        return true;
+    std::printf("%s: no jump slot to fill, while the link file has jump slots for functions the linked image "
+                "defines: the two inputs look swapped; give the target system's image with -l and the module "
+                "last\n",
+                LINKED_IMAGE);
+    return false;
 }

@@ -5,7 +5,8 @@
 
 #include "elf/image_bytes.h"
 
-// True when the link file has jump slots whose symbols have no value, and every name they
-// import is a function of the linked image's symbol tables. Called only for a linked image
-// with no slot to fill; reads without printing, and answers false for anything it cannot read.
-bool inputs_look_swapped(image_view link_file, image_view linked_image);
+// False, after the line that says the inputs look swapped, when the link file has jump slots
+// whose symbols have no value and every name they import is a function of the linked image's
+// symbol tables. Called only for a linked image with no slot to fill; reads both files without
+// a line of its own, and takes anything it cannot read for a pair in order.
+bool inputs_in_order(image_view link_file, image_view linked_image);

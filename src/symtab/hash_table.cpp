@@ -60,6 +60,15 @@ const void* value_at(const std::uint32_t* entry)
     return value;
 }
 
+// A block of `size` bytes (zero-filled when `zeroed`); none when the size is beyond the address
+// space, as it can be on a 32-bit host.
+memory_block allocate_bytes(std::uint64_t size, bool zeroed)
+{
+    if (size > SIZE_MAX)
+        return {};
+    return allocate_block(static_cast<std::size_t>(size), zeroed);
+}
+
 // The position for an entry of `words` words: the next free one, or the start of a later
 // block when the entry does not fit in what is left of the current one. Allocates that
 // block if needed and makes it the one inserts fill; 0 (and the table unchanged) when it
@@ -74,10 +83,8 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
         position = block_first(table, ++block);
     }
     if (table->arena[block].start == nullptr) {
-        const std::uint64_t size = block_end(table, block) - block_first(table, block);
-        if (size > SIZE_MAX / sizeof(std::uint32_t)) // a block bigger than the address space
-            return 0;
-        const memory_block got = allocate_block(static_cast<std::size_t>(size) * sizeof(std::uint32_t), false);
+        const std::uint64_t words_in_block = block_end(table, block) - block_first(table, block);
+        const memory_block got = allocate_bytes(words_in_block * sizeof(std::uint32_t), false);
         if (got.start == nullptr)
             return 0;
         table->arena[block] = got;
@@ -85,14 +92,6 @@ std::uint64_t place_entry(hash_table* table, std::uint64_t words)
     table->next_entry = static_cast<std::uint32_t*>(table->arena[block].start) + (position - block_first(table, block));
     table->block_end = block_end(table, block);
     return position;
-}
-
-// A zeroed block of `size` bytes; none when the size is beyond the address space.
-memory_block allocate_bytes(std::uint64_t size)
-{
-    if (size > SIZE_MAX)
-        return {};
-    return allocate_block(static_cast<std::size_t>(size), true);
 }
 
 } // namespace
@@ -126,10 +125,10 @@ hash_table* hash_table_create(std::int32_t bucket_count)
     const std::uint64_t bucket_bytes = std::uint64_t{static_cast<std::uint32_t>(bucket_count)} * sizeof(std::uint32_t);
     const std::uint64_t first_block_bytes = (block_end(table, 0) - block_first(table, 0)) * sizeof(std::uint32_t);
     // Short of memory, the buckets alone: the first insert then fails as it would have.
-    table->bucket_block = allocate_bytes(bucket_bytes + first_block_bytes);
+    table->bucket_block = allocate_bytes(bucket_bytes + first_block_bytes, true);
     const bool shared = table->bucket_block.start != nullptr;
     if (!shared)
-        table->bucket_block = allocate_bytes(bucket_bytes);
+        table->bucket_block = allocate_bytes(bucket_bytes, true);
     if (table->bucket_block.start == nullptr) {
         std::free(table);
         return nullptr;
